@@ -1,0 +1,10 @@
+#include "connect/oldpcconnectpage.h"
+
+OldPCConnectPage::OldPCConnectPage(QWidget* parent)
+    : QWidget(parent)
+{
+}
+
+void OldPCConnectPage::Load() {}
+
+void OldPCConnectPage::Unload() {}

@@ -1,0 +1,35 @@
+#pragma once
+
+#include <condition_variable>
+#include <mutex>
+#include <string>
+#include <thread>
+
+#include "net/udpclient.h"
+
+// The receiver's voice: broadcasts the 66-byte announcement to 255.255.255.255:43999 every 3 seconds on
+// its own thread until stopped. stop() (and the destructor) wake the thread and join it.
+class Announcer
+{
+public:
+    Announcer();
+    ~Announcer();
+    Announcer(const Announcer&) = delete;
+    Announcer& operator=(const Announcer&) = delete;
+
+    // Builds the announcement from the host name and getdistroname(), switches broadcasting on and starts
+    // the thread. A running announcer is stopped first. target defaults to the broadcast address.
+    void start(const char* target = "255.255.255.255");
+    // Closes the socket, sets the state Closed, joins the thread.
+    void stop();
+    bool running() const;
+
+    UDP::Client announcer;
+
+private:
+    void run();
+    std::thread thread;
+    std::mutex waitMutex;
+    std::condition_variable wake;
+    bool stopRequested = false;
+};

@@ -1,0 +1,20 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include <netinet/in.h>
+
+#include <QMetaType>
+
+// One receiver heard on the network; travels by value through signals.
+struct PCItemInfo
+{
+    std::string name;
+    sockaddr_in address{};
+    std::string distro;
+    int16_t type = 0;
+    int64_t lastSeen = 0;
+};
+
+Q_DECLARE_METATYPE(PCItemInfo)

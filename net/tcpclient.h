@@ -1,0 +1,69 @@
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <vector>
+
+#include <netinet/in.h>
+
+namespace TCP {
+
+enum ConnectionStates : int32_t {
+    Connected = 0,
+    NotConnected = 1,
+    Closed = 2,
+};
+
+// One stream socket with the optional XOR layer and a small receive buffer. The record owns its descriptor
+// (closed on destruction), so it can be moved but not copied.
+struct Client
+{
+    int socket = -1;
+    sockaddr_in address{};
+    std::vector<char> key;
+    std::atomic<ConnectionStates> state{NotConnected};
+    char buffer[1025]{};
+    int64_t length = 0;
+
+    // No socket yet (state NotConnected).
+    Client();
+    // Outgoing connection: a new stream socket and the resolved peer address ("host" or "host:port").
+    // An unresolvable name leaves address 0.0.0.0 and the record NotConnected; Connect() then fails.
+    Client(const char* host, uint16_t port);
+    // Outgoing connection to an address already known.
+    explicit Client(const sockaddr_in& peer);
+    // A socket returned by accept: Connected, TCP_NODELAY on.
+    static Client accepted(int fd);
+
+    Client(Client&& other) noexcept;
+    Client& operator=(Client&& other) noexcept;
+    Client(const Client&) = delete;
+    Client& operator=(const Client&) = delete;
+    ~Client();
+
+    // Sends size bytes, XORed with the key from key position 0. With all, loops until everything is sent
+    // (waiting on the socket instead of spinning when its buffer is full). Returns the last send()'s result,
+    // or -1 when the record is not Connected. Never raises SIGPIPE; a hard error closes the record.
+    int64_t Send(const char* data, unsigned long size, bool all);
+
+    // Receives up to size bytes into `into` (or `buffer`, then at most 1024 bytes, NUL-terminated).
+    // `length` gets the total. With all, waits until size bytes have arrived. A would-block read waits on
+    // the socket for at most 10 ms. Returns the last recv()'s result: 0 on would-block or peer close
+    // (then state is Closed), -1 on error or when not Connected.
+    int64_t Recv(unsigned long size, bool all, void* into = nullptr);
+
+    // Up to 9 immediate connect attempts; on success non-blocking, TCP_NODELAY and Connected.
+    bool Connect();
+
+    // Waits at most timeoutMs until data (or a close) can be read. False when nothing arrived.
+    bool WaitReadable(int timeoutMs) const;
+
+    // Closes the descriptor and sets Closed.
+    void Close();
+
+    // Wakes any thread blocked on this socket (shutdown) without releasing the descriptor; used by owners
+    // that must stop a thread still reading it before closing.
+    void Shutdown();
+};
+
+} // namespace TCP

@@ -1,0 +1,49 @@
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+#include <netinet/in.h>
+
+#include "net/tcpclient.h"
+
+namespace TCP {
+
+using ServerCallback = void (*)(Client*, void*);
+
+// A listening socket, the clients it accepted and the service thread that accepts them and calls the
+// callback for each connected client about once per millisecond (one step of work per call).
+class Server
+{
+public:
+    Server(const char* host, uint16_t port, uint64_t maxClients = 32);
+    ~Server();
+    Server(const Server&) = delete;
+    Server& operator=(const Server&) = delete;
+
+    // inThisThread false: stops and joins a running service thread, then starts a new one and returns.
+    // inThisThread true: runs the service loop on the caller's thread until stopped.
+    void Listen(ServerCallback callback, void* arg, bool inThisThread);
+
+    // stopped = 1, listening socket closed, every client closed and removed, service thread joined.
+    // Safe to call more than once, and from the owner's thread while the service thread is inside a callback.
+    void Stop();
+
+    std::size_t clientCount() const;
+
+    const uint64_t maxClients;
+    int socket = -1;
+    sockaddr_in address{};
+    std::atomic<int32_t> stopped{1};
+
+private:
+    std::vector<std::unique_ptr<Client>> clients;
+    mutable std::mutex clientsMutex;
+    std::thread thread;
+};
+
+} // namespace TCP

@@ -1,0 +1,68 @@
+#!/usr/bin/env bash
+# Set-up, build, run and test for Movanta on Debian 12.
+#   tools/dev.sh run    install what is missing, build, start the wizard
+#   tools/dev.sh test   install what is missing, build, run every test
+set -euo pipefail
+
+cd "$(dirname "$0")/.."
+root=$(pwd)
+jobs=$(nproc 2>/dev/null || echo 2)
+
+# Debian packages the build, the program and the tests need.
+packages=(
+    build-essential cmake pkg-config
+    qtbase5-dev qtbase5-dev-tools libqt5svg5-dev
+    iproute2 util-linux procps
+    fonts-noto-cjk xdg-utils pkexec
+    imagemagick xvfb xauth x11-apps
+    socat rsync netcat-openbsd time
+    poppler-utils desktop-file-utils appstream lintian dpkg-dev fakeroot file
+    clang libclang-rt-14-dev
+)
+
+as_root() {
+    if [ "$(id -u)" -eq 0 ]; then "$@"; else sudo "$@"; fi
+}
+
+setup() {
+    local missing=()
+    for p in "${packages[@]}"; do
+        if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed'; then
+            missing+=("$p")
+        fi
+    done
+    if [ ${#missing[@]} -gt 0 ]; then
+        echo "Installing: ${missing[*]}"
+        as_root env DEBIAN_FRONTEND=noninteractive apt-get update -qq
+        as_root env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "${missing[@]}" </dev/null
+    fi
+}
+
+build() {
+    local dir=$1
+    shift
+    cmake -S "$root" -B "$dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo "$@" >/dev/null
+    cmake --build "$dir" -j"$jobs"
+}
+
+case "${1:-}" in
+run)
+    setup
+    build "$root/build"
+    exec "$root/build/movanta"
+    ;;
+test)
+    setup
+    build "$root/build"
+    status=0
+    (cd "$root/build" && ctest --output-on-failure -j"$jobs") || status=1
+    if [ -f "$root/tools/sanitizers.sh" ]; then
+        bash "$root/tools/sanitizers.sh" || status=1
+    fi
+    exit $status
+    ;;
+*)
+    echo "usage: $0 run|test" >&2
+    exit 2
+    ;;
+esac
