@@ -8,3 +8,8 @@ OldPCConnectPage::OldPCConnectPage(QWidget* parent)
 void OldPCConnectPage::Load() {}
 
 void OldPCConnectPage::Unload() {}
+
+void OldPCConnectPage::connectTo(PCItemInfo info)
+{
+    lastTarget = info;
+}
