@@ -1,0 +1,27 @@
+#pragma once
+
+#include <QWidget>
+
+namespace Ui {
+class CloneProgressWidget;
+}
+
+// The four-stage step indicator above both role pages.
+class CloneProgressWidget : public QWidget
+{
+    Q_OBJECT
+
+public:
+    explicit CloneProgressWidget(QWidget* parent = nullptr);
+    ~CloneProgressWidget() override;
+
+signals:
+    // Any thread may emit it; the stage is shown on the GUI thread.
+    void changeProgress(int stage);
+
+public slots:
+    void setProgress(int stage);
+
+private:
+    Ui::CloneProgressWidget* ui;
+};
