@@ -1,0 +1,126 @@
+#include <thread>
+
+#include <QLabel>
+#include <QMovie>
+#include <QProgressBar>
+#include <QSignalSpy>
+
+#include "testmain.h"
+#include "transfer/transferpage.h"
+
+class TestTransferPage : public QObject
+{
+    Q_OBJECT
+
+private:
+    static QProgressBar* bar(TransferPage& page) { return page.findChild<QProgressBar*>("progressBar"); }
+    static QLabel* label(TransferPage& page, const char* name) { return page.findChild<QLabel*>(name); }
+    static QMovie* dots(TransferPage& page) { return label(page, "loadingDots")->movie(); }
+
+private slots:
+    void startsEmpty()
+    {
+        TransferPage page;
+        QCOMPARE(bar(page)->value(), 0);
+        QCOMPARE(bar(page)->minimum(), 0);
+        QCOMPARE(bar(page)->maximum(), 100);
+        QCOMPARE(label(page, "currentWork")->text(), QString("正在接收数据..."));
+        QCOMPARE(label(page, "currentFile")->text(), QString());
+        QCOMPARE(label(page, "label_5")->text(), QString("旧电脑（发送数据）"));
+        QCOMPARE(label(page, "label_6")->text(), QString("新电脑（接收数据）"));
+        QVERIFY(!label(page, "label")->pixmap(Qt::ReturnByValue).isNull());
+        QVERIFY(!label(page, "label_2")->pixmap(Qt::ReturnByValue).isNull());
+        QVERIFY(dots(page));
+        QCOMPARE(dots(page)->fileName(), QString(":/icons/icons/loading_dots.gif"));
+        QVERIFY(dots(page)->state() != QMovie::Running);
+    }
+
+    void setProgress_data()
+    {
+        QTest::addColumn<int>("before");
+        QTest::addColumn<int>("value");
+        QTest::addColumn<int>("shown");
+        QTest::newRow("150 is capped at 100") << 0 << 150 << 100;
+        QTest::newRow("100 stays 100") << 0 << 100 << 100;
+        QTest::newRow("a huge value is capped") << 20 << 2147483647 << 100;
+        QTest::newRow("42 is shown as it is") << 0 << 42 << 42;
+        QTest::newRow("going back to 0") << 70 << 0 << 0;
+        QTest::newRow("a negative value is ignored by the bar") << 30 << -5 << 30;
+    }
+
+    void setProgress()
+    {
+        QFETCH(int, before);
+        QFETCH(int, value);
+        QFETCH(int, shown);
+        TransferPage page;
+        page.setProgress(before);
+        page.setProgress(value);
+        QCOMPARE(bar(page)->value(), shown);
+    }
+
+    void workTextDrivesTheDots_data()
+    {
+        QTest::addColumn<QStringList>("texts");
+        QTest::addColumn<bool>("running");
+        QTest::newRow("a text with 正在 starts them") << QStringList {"正在发送数据..."} << true;
+        QTest::newRow("a text without 正在 stops them")
+            << QStringList {"正在接收数据...", "迁移完成，请在旧电脑上查看报告"} << false;
+        QTest::newRow("stopping dots that never ran") << QStringList {"等待连接"} << false;
+        QTest::newRow("正在 in the middle counts") << QStringList {"应用正在安装"} << true;
+        QTest::newRow("running again after a stop")
+            << QStringList {"正在接收数据...", "等待连接", "正在接收数据..."} << true;
+    }
+
+    void workTextDrivesTheDots()
+    {
+        QFETCH(QStringList, texts);
+        QFETCH(bool, running);
+        TransferPage page;
+        for (const QString& t : texts) {
+            page.setWorkText(t);
+        }
+        QCOMPARE(label(page, "currentWork")->text(), texts.last());
+        QCOMPARE(dots(page)->state() == QMovie::Running, running);
+    }
+
+    void secondWorkTextDoesNotRestartTheDots()
+    {
+        TransferPage page;
+        page.setWorkText("正在发送数据...");
+        QMovie* movie = dots(page);
+        QSignalSpy started(movie, &QMovie::started);
+        QTRY_VERIFY(movie->currentFrameNumber() > 0);
+        page.setWorkText("正在接收数据...");
+        QCOMPARE(started.count(), 0);
+        QVERIFY(movie->state() == QMovie::Running);
+        QVERIFY(movie->currentFrameNumber() > 0);
+    }
+
+    void setTextShowsTheItem()
+    {
+        TransferPage page;
+        page.setText("/home/bob/Documents/a.txt");
+        QCOMPARE(label(page, "currentFile")->text(), QString("/home/bob/Documents/a.txt"));
+    }
+
+    // Engines report from their own threads; the page changes only when the GUI thread runs the slots.
+    void signalsFromAWorkerArriveQueuedInOrder()
+    {
+        TransferPage page;
+        std::thread worker([&page] {
+            TransferPage::callback(10, &page);
+            TransferPage::textCallback(u8"/home/bob/新建文件夹/x", &page);
+            emit page.updateWorkText(QStringLiteral("正在接收数据..."));
+            TransferPage::callback(150, &page);
+        });
+        worker.join();
+        QCOMPARE(bar(page)->value(), 0);
+        QTRY_COMPARE(bar(page)->value(), 100);
+        QCOMPARE(label(page, "currentFile")->text(), QString("/home/bob/新建文件夹/x"));
+        QVERIFY(dots(page)->state() == QMovie::Running);
+    }
+};
+
+MOVANTA_TEST_MAIN(TestTransferPage)
+#include "tst_transferpage.moc"

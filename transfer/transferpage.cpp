@@ -1,0 +1,55 @@
+#include "transfer/transferpage.h"
+
+#include <QMovie>
+
+#include "ui_transferpage.h"
+
+TransferPage::TransferPage(QWidget* parent) : QWidget(parent), ui(new Ui::TransferPage)
+{
+    ui->setupUi(this);
+    connect(this, &TransferPage::updateProgress, this, &TransferPage::setProgress);
+    connect(this, &TransferPage::updateText, this, &TransferPage::setText);
+    connect(this, &TransferPage::updateWorkText, this, &TransferPage::setWorkText);
+
+    loadingMovie = new QMovie(QStringLiteral(":/icons/icons/loading_dots.gif"), QByteArray(), this);
+    ui->loadingDots->setMovie(loadingMovie);
+    // Show the first frame while the dots stand still.
+    loadingMovie->jumpToFrame(0);
+}
+
+TransferPage::~TransferPage()
+{
+    delete ui;
+}
+
+void TransferPage::textCallback(const std::string& text, void* page)
+{
+    emit static_cast<TransferPage*>(page)->updateText(QString::fromStdString(text));
+}
+
+void TransferPage::callback(int value, void* page)
+{
+    emit static_cast<TransferPage*>(page)->updateProgress(value);
+}
+
+void TransferPage::setProgress(int value)
+{
+    ui->progressBar->setValue(value > 100 ? 100 : value);
+}
+
+void TransferPage::setText(QString text)
+{
+    ui->currentFile->setText(text);
+}
+
+void TransferPage::setWorkText(QString text)
+{
+    ui->currentWork->setText(text);
+    if (text.contains(QStringLiteral("正在"))) {
+        if (loadingMovie->state() != QMovie::Running) {
+            loadingMovie->start();
+        }
+    } else {
+        loadingMovie->stop();
+    }
+}

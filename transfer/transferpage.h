@@ -1,0 +1,41 @@
+#pragma once
+
+#include <string>
+
+#include <QWidget>
+
+namespace Ui {
+class TransferPage;
+}
+
+class QMovie;
+
+// The page shown on both computers while data moves: the two computers, the dots between them, what is
+// being done, the current item and the progress. Engines on worker threads drive it only through its
+// three signals, which reach the slots queued on the GUI thread.
+class TransferPage : public QWidget
+{
+    Q_OBJECT
+
+public:
+    explicit TransferPage(QWidget* parent = nullptr);
+    ~TransferPage() override;
+
+    // Adapters for engines that report through plain function pointers; `page` is a TransferPage.
+    static void textCallback(const std::string& text, void* page);
+    static void callback(int value, void* page);
+
+signals:
+    void updateProgress(int value);
+    void updateText(QString text);
+    void updateWorkText(QString text);
+
+public slots:
+    void setProgress(int value);
+    void setText(QString text);
+    void setWorkText(QString text);
+
+private:
+    Ui::TransferPage* ui;
+    QMovie* loadingMovie;
+};
