@@ -1,7 +1,9 @@
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include <netinet/in.h>
 
@@ -25,5 +27,9 @@ bool waitWritable(int fd, int timeoutMs);
 
 // Small messages must not wait on Nagle's algorithm.
 void setNoDelay(int fd);
+
+// The XOR layer: byte i of data is XORed with key byte i mod key length, counting from the start of data.
+// An empty key leaves the bytes unchanged.
+void applyKey(char* data, std::size_t n, const std::vector<char>& key);
 
 } // namespace Socket

@@ -2,6 +2,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <mutex>
 #include <vector>
 
 #include <netinet/in.h>
@@ -19,10 +20,10 @@ enum ConnectionStates : int32_t {
 struct Client
 {
     int socket = -1;
-    sockaddr_in address{};
+    sockaddr_in address {};
     std::vector<char> key;
-    std::atomic<ConnectionStates> state{NotConnected};
-    char buffer[1025]{};
+    std::atomic<ConnectionStates> state {NotConnected};
+    char buffer[1025] {};
     int64_t length = 0;
 
     // No socket yet (state NotConnected).
@@ -52,6 +53,11 @@ struct Client
     // (then state is Closed), -1 on error or when not Connected.
     int64_t Recv(unsigned long size, bool all, void* into = nullptr);
 
+    // Send and Recv without the XOR layer, for the plain pairing messages and for callers that key the
+    // bytes themselves (several content units in one call). Same waits, results and state changes.
+    int64_t SendUnkeyed(const char* data, unsigned long size, bool all);
+    int64_t RecvUnkeyed(unsigned long size, bool all, void* into = nullptr);
+
     // Up to 9 immediate connect attempts; on success non-blocking, TCP_NODELAY and Connected.
     bool Connect();
 
@@ -64,6 +70,11 @@ struct Client
     // Wakes any thread blocked on this socket (shutdown) without releasing the descriptor; used by owners
     // that must stop a thread still reading it before closing.
     void Shutdown();
+
+private:
+    // Shutdown may come from another thread while the user of the record closes it after an error; the
+    // descriptor is released and shut down only under this lock, so a stale number is never shut down.
+    std::mutex descriptorMutex;
 };
 
 } // namespace TCP

@@ -37,10 +37,20 @@ public:
 
     const uint64_t maxClients;
     int socket = -1;
-    sockaddr_in address{};
-    std::atomic<int32_t> stopped{1};
+    sockaddr_in address {};
+    std::atomic<int32_t> stopped {1};
 
 private:
+    // Binds and listens once per listening socket (a restarted loop keeps serving on it); a socket closed
+    // by Stop() is made anew. False when the port cannot be bound.
+    bool prepare();
+    void serve(ServerCallback callback, void* arg);
+    void acceptPending();
+    void serviceClients(ServerCallback callback, void* arg);
+
+    // Asked to stop; unlike `stopped`, never cleared by a loop that starts late.
+    std::atomic<bool> stopRequest {false};
+    bool listening = false;
     std::vector<std::unique_ptr<Client>> clients;
     mutable std::mutex clientsMutex;
     std::thread thread;

@@ -60,12 +60,14 @@ bool sendFileResult(TCP::Client& c, uint8_t result);
 bool recvFileResult(TCP::Client& c, uint8_t& result);
 
 // 8, 9, 10: "S0" (no applications) or "S1", then the u32 length and the list "name name ... ".
+// An empty list goes as "S0". A list longer than MaxAppListLength, which no receiver accepts, also goes as
+// "S0" (the stream stays in step) and the call returns false: none of its packages was sent.
 bool sendNoApps(TCP::Client& c);
 bool sendAppList(TCP::Client& c, const std::string& list);
 enum class AppListRead {
-    NoList,   // tag "S0", other bytes, or a short read: go straight to the end mark
-    List,     // `list` holds the list text
-    TooLong,  // a length above MaxAppListLength (or 0): protocol error, close the connection
+    NoList, // tag "S0", other bytes, or a short read: go straight to the end mark
+    List, // `list` holds the list text
+    TooLong, // a length above MaxAppListLength (or 0): protocol error, close the connection
 };
 AppListRead recvAppList(TCP::Client& c, std::string& list);
 

@@ -1,0 +1,237 @@
+#include "net/tcpclient.h"
+
+#include <cerrno>
+#include <cstring>
+#include <utility>
+
+#include <sys/ioctl.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include "net/socket.h"
+
+namespace TCP {
+
+namespace {
+
+constexpr unsigned long BufferData = sizeof(Client::buffer) - 1;
+constexpr int RecvWaitMs = 10;
+// Upper bound of one wait for room in the send buffer; the loop then checks the state again.
+constexpr int SendWaitMs = 100;
+
+bool wouldBlock(int error)
+{
+    return error == 0 || error == EAGAIN || error == EWOULDBLOCK || error == EINTR;
+}
+
+int newStreamSocket()
+{
+    return ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+}
+
+} // namespace
+
+Client::Client() = default;
+
+Client::Client(const char* host, uint16_t port) : socket(newStreamSocket())
+{
+    Socket::resolveAddress(host, port, address);
+}
+
+Client::Client(const sockaddr_in& peer) : socket(newStreamSocket()), address(peer) { }
+
+Client Client::accepted(int fd)
+{
+    Client c;
+    c.socket = fd;
+    c.state = Connected;
+    Socket::setNoDelay(fd);
+    return c;
+}
+
+Client::Client(Client&& other) noexcept
+    : socket(std::exchange(other.socket, -1))
+    , address(other.address)
+    , key(std::move(other.key))
+    , state(other.state.exchange(NotConnected))
+    , length(std::exchange(other.length, 0))
+{
+    std::memcpy(buffer, other.buffer, sizeof(buffer));
+}
+
+Client& Client::operator=(Client&& other) noexcept
+{
+    if (this != &other) {
+        Close();
+        socket = std::exchange(other.socket, -1);
+        address = other.address;
+        key = std::move(other.key);
+        state = other.state.exchange(NotConnected);
+        length = std::exchange(other.length, 0);
+        std::memcpy(buffer, other.buffer, sizeof(buffer));
+    }
+    return *this;
+}
+
+Client::~Client()
+{
+    Close();
+}
+
+int64_t Client::Send(const char* data, unsigned long size, bool all)
+{
+    if (state != Connected) {
+        return -1;
+    }
+    if (key.empty()) {
+        return SendUnkeyed(data, size, all);
+    }
+    std::vector<char> keyed(data, data + size);
+    Socket::applyKey(keyed.data(), size, key);
+    return SendUnkeyed(keyed.data(), size, all);
+}
+
+int64_t Client::SendUnkeyed(const char* data, unsigned long size, bool all)
+{
+    if (state != Connected) {
+        return -1;
+    }
+    unsigned long sent = 0;
+    ssize_t result = 0;
+    do {
+        // MSG_NOSIGNAL: a peer that has gone must not end the process.
+        result = ::send(socket, data + sent, size - sent, MSG_NOSIGNAL);
+        if (result >= 0) {
+            sent += static_cast<unsigned long>(result);
+        } else if (wouldBlock(errno)) {
+            if (all) {
+                Socket::waitWritable(socket, SendWaitMs);
+            }
+        } else {
+            Close();
+            return result;
+        }
+        if (state != Connected) {
+            return -1;
+        }
+    } while (all && sent < size);
+    return result;
+}
+
+int64_t Client::Recv(unsigned long size, bool all, void* into)
+{
+    const int64_t result = RecvUnkeyed(size, all, into);
+    if (!key.empty() && length > 0) {
+        char* target = into ? static_cast<char*>(into) : buffer;
+        Socket::applyKey(target, static_cast<std::size_t>(length), key);
+    }
+    return result;
+}
+
+int64_t Client::RecvUnkeyed(unsigned long size, bool all, void* into)
+{
+    if (state != Connected) {
+        return -1;
+    }
+    char* target = into ? static_cast<char*>(into) : buffer;
+    if (!into && size > BufferData) {
+        size = BufferData;
+    }
+    length = 0;
+    ssize_t result = 0;
+    // With all false a quiet socket gets one wait of up to 10 ms and one more try.
+    bool waited = false;
+    while (static_cast<unsigned long>(length) < size) {
+        result = ::recv(socket, target + length, size - static_cast<unsigned long>(length), 0);
+        if (result > 0) {
+            length += result;
+            if (!all) {
+                break;
+            }
+        } else if (result == 0) {
+            Close();
+            break;
+        } else if (wouldBlock(errno)) {
+            result = 0;
+            if (!all && waited) {
+                break;
+            }
+            waited = true;
+            Socket::waitReadable(socket, RecvWaitMs);
+            if (state != Connected) {
+                result = -1;
+                break;
+            }
+        } else {
+            Close();
+            result = -1;
+            break;
+        }
+    }
+    if (!into) {
+        buffer[length] = '\0';
+    }
+    return result;
+}
+
+bool Client::Connect()
+{
+    if (state == Closed || socket < 0) {
+        Close();
+        socket = newStreamSocket();
+        state = NotConnected;
+    }
+    // An unresolved name leaves 0.0.0.0:0, which would otherwise reach this machine.
+    if (socket < 0 || (address.sin_addr.s_addr == 0 && address.sin_port == 0)) {
+        state = NotConnected;
+        return false;
+    }
+    for (int attempt = 0; attempt < 9; ++attempt) {
+        const int r = ::connect(socket, reinterpret_cast<const sockaddr*>(&address), sizeof(address));
+        if (r == 0) {
+            ::ioctl(socket, FIONBIO, &Socket::OptVal);
+            Socket::setNoDelay(socket);
+            state = Connected;
+            return true;
+        }
+        state = NotConnected;
+        if (r != -1) {
+            return false;
+        }
+        // After a failed connect the socket's state is unspecified; the next attempt gets a fresh one.
+        {
+            std::lock_guard<std::mutex> lock(descriptorMutex);
+            ::close(socket);
+            socket = newStreamSocket();
+        }
+        if (socket < 0) {
+            return false;
+        }
+    }
+    return false;
+}
+
+bool Client::WaitReadable(int timeoutMs) const
+{
+    return Socket::waitReadable(socket, timeoutMs);
+}
+
+void Client::Close()
+{
+    std::lock_guard<std::mutex> lock(descriptorMutex);
+    if (socket >= 0) {
+        ::close(socket);
+        socket = -1;
+    }
+    state = Closed;
+}
+
+void Client::Shutdown()
+{
+    std::lock_guard<std::mutex> lock(descriptorMutex);
+    if (socket >= 0) {
+        ::shutdown(socket, SHUT_RDWR);
+    }
+}
+
+} // namespace TCP

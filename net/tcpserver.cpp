@@ -1,0 +1,159 @@
+#include "net/tcpserver.h"
+
+#include <cerrno>
+#include <cstdio>
+
+#include <poll.h>
+#include <sys/ioctl.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include "net/socket.h"
+
+namespace TCP {
+
+namespace {
+
+constexpr int ServicePauseMs = 1;
+constexpr int Backlog = 5;
+
+} // namespace
+
+Server::Server(const char* host, uint16_t port, uint64_t maxClients)
+    : maxClients(maxClients), socket(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0))
+{
+    Socket::resolveAddress(host, port, address);
+}
+
+Server::~Server()
+{
+    Stop();
+}
+
+void Server::Listen(ServerCallback callback, void* arg, bool inThisThread)
+{
+    if (inThisThread) {
+        stopRequest = false;
+        serve(callback, arg);
+        return;
+    }
+    stopRequest = true;
+    stopped = 1;
+    if (thread.joinable()) {
+        thread.join();
+    }
+    stopRequest = false;
+    thread = std::thread([this, callback, arg] { serve(callback, arg); });
+}
+
+bool Server::prepare()
+{
+    if (socket < 0) {
+        socket = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        listening = false;
+    }
+    if (listening) {
+        return true;
+    }
+    ::setsockopt(socket, SOL_SOCKET, SO_REUSEADDR, &Socket::OptVal, sizeof(Socket::OptVal));
+    ::ioctl(socket, FIONBIO, &Socket::OptVal);
+    if (::bind(socket, reinterpret_cast<const sockaddr*>(&address), sizeof(address)) != 0) {
+        std::printf("%d, %d\n", socket, errno);
+        std::fflush(stdout);
+        return false;
+    }
+    if (::listen(socket, Backlog) != 0) {
+        return false;
+    }
+    listening = true;
+    return true;
+}
+
+void Server::serve(ServerCallback callback, void* arg)
+{
+    if (!prepare()) {
+        return;
+    }
+    stopped = 0;
+    while (!stopRequest) {
+        acceptPending();
+        serviceClients(callback, arg);
+        // Wake at once for a new connection; otherwise come back within a millisecond.
+        Socket::waitReadable(socket, ServicePauseMs);
+    }
+    stopped = 1;
+}
+
+void Server::acceptPending()
+{
+    while (!stopRequest && clientCount() < maxClients) {
+        const int fd = ::accept4(socket, nullptr, nullptr, SOCK_CLOEXEC);
+        if (fd < 0) {
+            return;
+        }
+        auto client = std::make_unique<Client>(Client::accepted(fd));
+        std::lock_guard<std::mutex> lock(clientsMutex);
+        clients.push_back(std::move(client));
+    }
+}
+
+void Server::serviceClients(ServerCallback callback, void* arg)
+{
+    for (std::size_t i = 0;; ++i) {
+        Client* client = nullptr;
+        {
+            std::lock_guard<std::mutex> lock(clientsMutex);
+            if (i >= clients.size()) {
+                return;
+            }
+            client = clients[i].get();
+        }
+        // Checked after Stop() has shut the clients down, so no callback starts on a client it missed.
+        if (stopRequest) {
+            return;
+        }
+        callback(client, arg);
+        if (client->state != Connected) {
+            std::lock_guard<std::mutex> lock(clientsMutex);
+            clients.erase(clients.begin() + static_cast<std::ptrdiff_t>(i));
+            return;
+        }
+    }
+}
+
+void Server::Stop()
+{
+    stopRequest = true;
+    stopped = 1;
+    {
+        // Wakes a callback blocked in a read or write; the clients are freed only after the join.
+        std::lock_guard<std::mutex> lock(clientsMutex);
+        for (auto& client : clients) {
+            client->Shutdown();
+        }
+    }
+    if (thread.joinable()) {
+        thread.join();
+    }
+    if (socket >= 0) {
+        ::close(socket);
+        socket = -1;
+        listening = false;
+    }
+    std::vector<std::unique_ptr<Client>> closing;
+    {
+        std::lock_guard<std::mutex> lock(clientsMutex);
+        closing.swap(clients);
+    }
+    for (auto& client : closing) {
+        client->Close();
+    }
+}
+
+std::size_t Server::clientCount() const
+{
+    std::lock_guard<std::mutex> lock(clientsMutex);
+    return clients.size();
+}
+
+} // namespace TCP
