@@ -5,6 +5,7 @@
 #include <string>
 #include <thread>
 
+#include "net/announcement.h"
 #include "net/udpclient.h"
 
 // The receiver's voice: broadcasts the 66-byte announcement to 255.255.255.255:43999 every 3 seconds on
@@ -20,7 +21,9 @@ public:
     // Builds the announcement from the host name and getdistroname(), switches broadcasting on and starts
     // the thread. A running announcer is stopped first. target defaults to the broadcast address.
     void start(const char* target = "255.255.255.255");
-    // Closes the socket, sets the state Closed, joins the thread.
+    // The same with a given content, optionally sent from a given local address.
+    void start(const Announcement& content, const char* target, const char* source = nullptr);
+    // Wakes and joins the thread, then closes the socket and sets the state Closed.
     void stop();
     bool running() const;
 
@@ -32,4 +35,8 @@ private:
     std::mutex waitMutex;
     std::condition_variable wake;
     bool stopRequested = false;
+    char datagram[Announcement::Size] {};
 };
+
+// This machine's announcement: its host name and getdistroname(), type 2.
+Announcement localAnnouncement();

@@ -1,0 +1,40 @@
+#pragma once
+
+#include <thread>
+
+#include "net/hosttable.h"
+#include "net/udpserver.h"
+
+// The sender's ear: runs onConn over a bound UDP::Server on a thread of its own, filling the caller's table
+// of receivers. The table, its flag and the server belong to the caller and must outlive the listener;
+// stop() (and the destructor) join the thread before anything it reads can go.
+class DiscoveryListener
+{
+public:
+    DiscoveryListener(UDP::Server& server, HostTable& hosts, bool& hostsChanged);
+    ~DiscoveryListener();
+    DiscoveryListener(const DiscoveryListener&) = delete;
+    DiscoveryListener& operator=(const DiscoveryListener&) = delete;
+
+    // Binds the server's socket if needed, sets its client Connected and starts the thread; a running
+    // listener is stopped first. False, with nothing running, when the port cannot be bound.
+    bool start();
+    // Sets the client NotConnected (unless a socket error closed it already) and joins the thread, which
+    // notices within one wait. The socket stays bound for the next start().
+    void stop();
+    bool running() const;
+
+private:
+    UDP::Server& server;
+    HostTable& hosts;
+    bool& hostsChanged;
+    std::thread thread;
+};
+
+// How long the listener waits on its socket before it prunes again without a datagram.
+constexpr int ListenerWaitMs = 100;
+
+// The listener loop: while c.state is Connected, wait up to ListenerWaitMs for a datagram, read at most 66
+// bytes of it and hand it to takeDatagram (which prunes on every turn). A receive error closes c and ends
+// the loop.
+void onConn(UDP::Client& c, HostTable& hosts, bool& hostsChanged);
