@@ -1,5 +1,7 @@
 #include "testmain.h"
 
+#include <thread>
+
 #include <sys/stat.h>
 
 #include <QDir>
@@ -10,6 +12,14 @@
 #include "connect/appinstaller.h"
 
 namespace {
+
+QStringList warnings;
+
+void collectWarnings(QtMsgType type, const QMessageLogContext&, const QString& message)
+{
+    if (type != QtDebugMsg && type != QtInfoMsg)
+        warnings << message;
+}
 
 // The package tools the installation runs, replaced by scripts that log their arguments (one line per
 // call, every argument in brackets) and act on a small fake package database under state/. PATH holds
@@ -432,6 +442,32 @@ private slots:
         QVERIFY2(!logs.contains("touch"), logs.constData());
         QVERIFY2(!logs.contains("marker"), logs.constData());
         QCOMPARE(fake->log("pkexec"), installPrefix + "vim ]\n");
+    }
+
+    // The engine runs the installation on the server's plain std::thread, which has no event loop.
+    void worksOnPlainThread()
+    {
+        fake->setState("available", "Listing...\nvim/stable 2:9.0 amd64\n");
+        fake->addToRepository("vim", status("vim", "5"));
+        fake->setState("apt-get.sh",
+            "echo '30% [Working]'; echo 'Unpacking'\n"
+            "read -r -t 30 answer\n"
+            "printf '%s\\n' \"answer=$answer\" >> \"$LOGS/answers\"\n"
+            "echo 'Setting up'; echo 'Done'; sleep 1\n");
+        warnings.clear();
+        const QtMessageHandler previous = qInstallMessageHandler(collectWarnings);
+        std::string report;
+        std::thread worker([&] { report = runWith("vim "); });
+        worker.join();
+        qInstallMessageHandler(previous);
+
+        QCOMPARE(report, std::string("vim\n5\n"));
+        QFile answers(fake->path() + "/logs/answers");
+        QVERIFY(answers.open(QIODevice::ReadOnly));
+        QCOMPARE(answers.readAll(), QByteArray("answer=Y\n"));
+        QCOMPARE(progress, QList<int> {30});
+        QVERIFY(events.contains("text:应用安装 Done"));
+        QVERIFY2(warnings.isEmpty(), qPrintable(warnings.join("\n")));
     }
 
     void progressAndTexts()
