@@ -1,0 +1,106 @@
+// Pictures the wizard's pages for the user manual: builds the real MainWindow under the offscreen
+// platform, walks it through both roles and saves a PNG per page.
+//   movanta_shots OUTPUT_DIR
+// It opens the program's ports and sends one announcement, so it must run in a private network
+// namespace (tests/support/netns-run.sh); it refuses to run otherwise.
+
+#include <cstdio>
+#include <cstdlib>
+
+#include <sched.h>
+#include <unistd.h>
+
+#include <QApplication>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QTemporaryDir>
+
+#include "app/mainwindow.h"
+#include "pagetour.h"
+
+namespace {
+
+// A home with the folders a person has, so the pictures show realistic choices.
+void makeDemoHome(const QString& root)
+{
+    const char* files[] = {"文档/年度总结.docx", "文档/家庭账本.xlsx", "图片/2026 春节/全家福.jpg", "音乐/茉莉花.mp3",
+        "视频/毕业典礼.mp4", "下载/说明书.pdf", "桌面/待办事项.txt", ".config/movanta-demo/settings.conf"};
+    for (const char* name : files) {
+        const QString path = root + QLatin1Char('/') + QString::fromUtf8(name);
+        QDir().mkpath(QFileInfo(path).path());
+        QFile file(path);
+        if (file.open(QIODevice::WriteOnly)) {
+            file.write(QByteArray(4096, 'x'));
+        }
+    }
+}
+
+bool privateNetwork()
+{
+    // Only loopback exists in the namespace netns-run.sh makes; the host's network has more.
+    QFile devices(QStringLiteral("/proc/self/net/dev"));
+    if (!devices.open(QIODevice::ReadOnly)) {
+        return false;
+    }
+    const QList<QByteArray> lines = devices.readAll().split('\n');
+    for (const QByteArray& line : lines) {
+        const int colon = line.indexOf(':');
+        if (colon > 0 && line.left(colon).trimmed() != "lo") {
+            return false;
+        }
+    }
+    return true;
+}
+
+} // namespace
+
+int main(int argc, char* argv[])
+{
+    if (argc != 2) {
+        std::fprintf(stderr, "usage: %s OUTPUT_DIR\n", argv[0]);
+        return 2;
+    }
+    if (!privateNetwork()) {
+        std::fprintf(stderr, "refusing to run outside a private network namespace; use tests/support/netns-run.sh\n");
+        return 2;
+    }
+    // Its own host name, when the namespace allows it, so the pictures do not show the build machine's.
+    if (::unshare(CLONE_NEWUTS) == 0) {
+        const char name[] = "new-pc";
+        ::sethostname(name, sizeof name - 1);
+    }
+
+    QTemporaryDir scratch;
+    if (!scratch.isValid()) {
+        std::fprintf(stderr, "cannot make a scratch folder\n");
+        return 1;
+    }
+    const QString home = scratch.filePath(QStringLiteral("home/user"));
+    makeDemoHome(home);
+    qputenv("HOME", home.toUtf8());
+    // The report files land in the working directory.
+    QDir::setCurrent(scratch.path());
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+
+    QApplication::setAttribute(Qt::AA_Use96Dpi, true);
+    QApplication app(argc, argv);
+    const QDir output(QString::fromLocal8Bit(argv[1]));
+    if (!QDir().mkpath(output.path())) {
+        std::fprintf(stderr, "cannot make %s\n", argv[1]);
+        return 1;
+    }
+
+    MainWindow window;
+    PageTour tour(window, output);
+    tour.run();
+    for (const QString& name : tour.saved()) {
+        std::printf("saved %s\n", qPrintable(name));
+    }
+    for (const QString& why : tour.skipped()) {
+        std::printf("skipped %s\n", qPrintable(why));
+    }
+    std::fflush(stdout);
+    // Like the program's own exit button: the role pages' threads are not joined.
+    std::_Exit(tour.saved().isEmpty() ? 1 : 0);
+}
