@@ -373,10 +373,10 @@ void selected(QPainter& p)
     // Sits in the card's top right corner, clear of its 15 px rounding.
     p.setPen(Qt::NoPen);
     p.setBrush(QColor(0x25, 0x63, 0xEB, 40));
-    p.drawEllipse(QPointF(26, 22), 15, 15);
+    p.drawEllipse(QPointF(28, 28), 15, 15);
     p.setBrush(blue);
-    p.drawEllipse(QPointF(26, 22), 12.5, 12.5);
-    checkMark(p, QPointF(26, 22.5), 13, white, 2.8);
+    p.drawEllipse(QPointF(28, 28), 12.5, 12.5);
+    checkMark(p, QPointF(28, 28.5), 13, white, 2.8);
 }
 
 // Two screens with an arrow from the old to the new one; wide so it fits the title bar's 64 x 40.
@@ -549,7 +549,7 @@ int main(int argc, char** argv)
         {"computer", 48, 48, computer},
         {"cube", 48, 48, cube},
         {"wps", 48, 48, wps},
-        {"selected", 48, 48, selected},
+        {"selected", 56, 56, selected},
         {"logo", 128, 80, logo},
         {"icon", 256, 256, icon},
         {"background", 640, 388, background},
