@@ -1,10 +1,130 @@
 #include "connect/newpcconnectpage.h"
 
-NewPCConnectPage::NewPCConnectPage(QWidget* parent)
-    : QWidget(parent)
+#include <QMetaObject>
+
+#include "app/cloneprogresswidget.h"
+#include "connect/pcpairpage.h"
+#include "net/tcpserver.h"
+#include "net/wire.h"
+#include "transfer/transferpage.h"
+#include "ui_newpcconnectpage.h"
+
+NewPCConnectPage::NewPCConnectPage(QWidget* parent) : QWidget(parent), ui(new Ui::NewPCConnectPage)
 {
+    ui->setupUi(this);
+    ui->verticalLayout->setAlignment(Qt::AlignHCenter);
+    // Drawn once: every connection of this run uses the same code.
+    ui->page_2->setForNewPC();
+    ReceiverEvents& events = *this;
+    engine = std::make_unique<ReceiverEngine>(ui->page_2->code().toStdString(), events);
+    connect(this, &NewPCConnectPage::setCurrentIndex, ui->view, &QStackedWidget::setCurrentIndex);
 }
 
-void NewPCConnectPage::Load() {}
+NewPCConnectPage::~NewPCConnectPage()
+{
+    stopServer();
+    delete ui;
+}
 
-void NewPCConnectPage::Unload() {}
+void NewPCConnectPage::Load()
+{
+    emit ui->progressWidget->changeProgress(1);
+    stopServer();
+    server = std::make_unique<TCP::Server>("0.0.0.0", Wire::TcpPort, 32);
+    server->Listen(&NewPCConnectPage::OnConn, this, false);
+}
+
+void NewPCConnectPage::stopServer()
+{
+    if (!server) {
+        return;
+    }
+    stopping = true;
+    server->Stop();
+    server.reset();
+    stopping = false;
+}
+
+void NewPCConnectPage::Unload()
+{
+    stopServer();
+    engine->reset();
+    emit setCurrentIndex(0);
+    // Page changes the service thread asked for may still be queued; this one must come last.
+    QMetaObject::invokeMethod(
+        this, [this] { emit setCurrentIndex(0); }, Qt::QueuedConnection);
+}
+
+void NewPCConnectPage::OnConn(TCP::Client* client, void* page)
+{
+    static_cast<NewPCConnectPage*>(page)->connected(client);
+}
+
+void NewPCConnectPage::connected(TCP::Client* client)
+{
+    engine->connected(client);
+}
+
+void NewPCConnectPage::transferDone(TCP::Client* client)
+{
+    engine->transferDone(client);
+}
+
+void NewPCConnectPage::on_view_currentChanged(int index)
+{
+    viewIndex = index;
+}
+
+int NewPCConnectPage::shownPage() const
+{
+    return viewIndex;
+}
+
+void NewPCConnectPage::showPage(int index)
+{
+    if (!stopping) {
+        emit setCurrentIndex(index);
+    }
+}
+
+void NewPCConnectPage::transferStarted()
+{
+    if (!stopping) {
+        emit Transfer();
+    }
+}
+
+void NewPCConnectPage::stageChanged(int stage)
+{
+    if (!stopping) {
+        emit ui->progressWidget->changeProgress(stage);
+    }
+}
+
+void NewPCConnectPage::progressChanged(int percent)
+{
+    if (!stopping) {
+        TransferPage::callback(percent, ui->page_3);
+    }
+}
+
+void NewPCConnectPage::itemChanged(const std::string& text)
+{
+    if (!stopping) {
+        TransferPage::textCallback(text, ui->page_3);
+    }
+}
+
+void NewPCConnectPage::workChanged(const std::string& text)
+{
+    if (!stopping) {
+        emit ui->page_3->updateWorkText(QString::fromStdString(text));
+    }
+}
+
+void NewPCConnectPage::finished(int code)
+{
+    if (!stopping) {
+        emit Done(code);
+    }
+}

@@ -1,18 +1,67 @@
 #pragma once
 
+#include <atomic>
+#include <memory>
+#include <string>
+
 #include <QWidget>
 
-// Placeholder until the role page is built.
-class NewPCConnectPage : public QWidget
+#include "connect/receiverengine.h"
+#include "connect/receiverevents.h"
+
+namespace Ui {
+class NewPCConnectPage;
+}
+namespace TCP {
+class Server;
+struct Client;
+} // namespace TCP
+
+// The receiver role: while loaded it listens on port 4399 and announces itself; its view walks through
+// waiting, the pairing code, the transfer and the report. The migration runs on the server's service
+// thread (ReceiverEngine) and reaches the widgets only through queued signals.
+class NewPCConnectPage : public QWidget, private ReceiverEvents
 {
     Q_OBJECT
 
 public:
     explicit NewPCConnectPage(QWidget* parent = nullptr);
+    ~NewPCConnectPage() override;
+
     void Load();
     void Unload();
 
+    // The server's callback: one step of the migration for this client.
+    static void OnConn(TCP::Client* client, void* page);
+    void connected(TCP::Client* client);
+    void transferDone(TCP::Client* client);
+
 signals:
     void Transfer();
+    void setCurrentIndex(int index);
     void Done(int code);
+
+private slots:
+    void on_view_currentChanged(int index);
+
+private:
+    void stopServer();
+
+    // ReceiverEvents, called on the service thread.
+    int shownPage() const override;
+    void showPage(int index) override;
+    void transferStarted() override;
+    void stageChanged(int stage) override;
+    void progressChanged(int percent) override;
+    void itemChanged(const std::string& text) override;
+    void workChanged(const std::string& text) override;
+    void finished(int code) override;
+
+    Ui::NewPCConnectPage* ui;
+    // The view's page, copied on the GUI thread for the service thread.
+    std::atomic<int> viewIndex {0};
+    // Set while the page stops its server: a connection cut by the stop is no failure to report.
+    std::atomic<bool> stopping {false};
+    std::unique_ptr<ReceiverEngine> engine;
+    std::unique_ptr<TCP::Server> server;
 };

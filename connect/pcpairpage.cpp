@@ -1,0 +1,81 @@
+#include "connect/pcpairpage.h"
+
+#include <QKeyEvent>
+#include <QLabel>
+#include <QMovie>
+
+#include "connect/pairingcode.h"
+#include "ui_pcpairpage.h"
+
+PCPairPage::PCPairPage(QWidget* parent) : QWidget(parent), ui(new Ui::PCPairPage)
+{
+    ui->setupUi(this);
+    ui->horizontalLayout->setAlignment(Qt::AlignHCenter);
+    ui->horizontalLayout_2->setAlignment(Qt::AlignHCenter);
+    auto* loading = new QMovie(QStringLiteral(":/icons/icons/loading.gif"), QByteArray(), this);
+    ui->label_3->setMovie(loading);
+    loading->start();
+}
+
+PCPairPage::~PCPairPage()
+{
+    delete ui;
+}
+
+QLabel* PCPairPage::box(int index) const
+{
+    return static_cast<QLabel*>(ui->horizontalLayout->itemAt(index)->widget());
+}
+
+void PCPairPage::setForNewPC()
+{
+    ui->label->setText(QStringLiteral("请在旧电脑输入配对码"));
+    code(QString::fromStdString(getPairingCode()));
+}
+
+void PCPairPage::setForOldPC()
+{
+    code(QString());
+    ui->label->setText(QStringLiteral("请输入新电脑的配对码"));
+}
+
+QString PCPairPage::code() const
+{
+    QString text;
+    for (int i = 0; i < 6; ++i) {
+        text += box(i)->text();
+    }
+    return text;
+}
+
+void PCPairPage::code(QString text)
+{
+    if (text.size() > 5) {
+        for (int i = 0; i < 6; ++i) {
+            box(i)->setText(QString::number(text.at(i).unicode() - '0'));
+        }
+        return;
+    }
+    for (int i = 0; i < 6; ++i) {
+        box(i)->clear();
+    }
+    count = 0;
+}
+
+void PCPairPage::keyPressEvent(QKeyEvent* event)
+{
+    const int key = event->key();
+    const bool digit = key >= Qt::Key_0 && key <= Qt::Key_9;
+    if (count < 6 && digit) {
+        box(count)->setText(QString::number(key - Qt::Key_0));
+        ++count;
+        if (count == 6) {
+            emit codeReady(code());
+        }
+        return;
+    }
+    if (count > 0 && key == Qt::Key_Backspace) {
+        --count;
+        box(count)->clear();
+    }
+}

@@ -1,0 +1,44 @@
+#pragma once
+
+#include <cstddef>
+#include <string>
+
+#include <sys/types.h>
+
+// The content of one incoming file. It is written to a temporary name in the destination's folder and
+// renamed over the destination only when every byte arrived, so a broken transfer or a refused file
+// never leaves half a file behind and never harms the file already there.
+class ReceivedFile
+{
+public:
+    explicit ReceivedFile(std::string destination);
+    // Removes the temporary file unless it was committed.
+    ~ReceivedFile();
+    ReceivedFile(const ReceivedFile&) = delete;
+    ReceivedFile& operator=(const ReceivedFile&) = delete;
+
+    // False when an existing destination cannot be opened for writing or another process holds a lock
+    // on it; nothing may replace it then.
+    static bool replaceable(const std::string& destination);
+
+    // Creates the temporary file beside the destination. False when that is not possible.
+    bool open();
+    // Appends the bytes. False on a write error (a full disk, say); later writes are then refused too.
+    bool write(const char* data, std::size_t size);
+    // Gives the file its final mode (that of the file it replaces, else 0666 less the umask, plus the
+    // execute bits when asked) and renames it over the destination. False when nothing was put in place.
+    bool commit(bool executable);
+    // Drops the temporary file.
+    void discard();
+
+    const std::string& temporaryPath() const { return temporary; }
+
+    // The process's umask, read without changing it (other threads may be creating files).
+    static mode_t currentUmask();
+
+private:
+    std::string destination;
+    std::string temporary;
+    int fd = -1;
+    bool failed = false;
+};

@@ -1,0 +1,21 @@
+#pragma once
+
+#include <string>
+
+// What the receiver engine tells its page. The engine runs on the server's service thread, so every
+// call must reach the widgets queued; texts are UTF-8.
+class ReceiverEvents
+{
+public:
+    virtual ~ReceiverEvents() = default;
+
+    // The page of the receiver's view the GUI thread shows now (a copy it keeps up to date).
+    virtual int shownPage() const = 0;
+    virtual void showPage(int index) = 0;
+    virtual void transferStarted() = 0;
+    virtual void stageChanged(int stage) = 0;
+    virtual void progressChanged(int percent) = 0;
+    virtual void itemChanged(const std::string& text) = 0;
+    virtual void workChanged(const std::string& text) = 0;
+    virtual void finished(int code) = 0;
+};

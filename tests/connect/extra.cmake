@@ -1,0 +1,8 @@
+# The receiver tests share the scripted sender.
+set(receiver_test_helpers ${CMAKE_CURRENT_SOURCE_DIR}/connect/scriptedsender.cpp
+                          ${CMAKE_CURRENT_SOURCE_DIR}/connect/scriptedsender.h)
+foreach(name receiverpairing receiverfiles)
+    if(TARGET test_connect_${name})
+        target_sources(test_connect_${name} PRIVATE ${receiver_test_helpers})
+    endif()
+endforeach()

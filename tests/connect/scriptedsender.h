@@ -1,0 +1,54 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+// The old computer as a test script: a raw loopback socket that speaks the migration protocol byte for
+// byte, with its own XOR layer, so the receiver is checked against the bytes and not against our own
+// socket classes. Every wait keeps the test's event loop running, so queued signals reach the page.
+class ScriptedSender
+{
+public:
+    ScriptedSender() = default;
+    ~ScriptedSender();
+    ScriptedSender(const ScriptedSender&) = delete;
+    ScriptedSender& operator=(const ScriptedSender&) = delete;
+
+    // Connects to 127.0.0.1:4399, from `source` when given (another loopback address, say 127.0.0.2).
+    bool connectTo(const char* source = nullptr, int timeoutMs = 5000);
+    void close();
+    bool isOpen() const { return fd >= 0; }
+
+    void setKey(const std::string& code) { key = code; }
+    void clearKey() { key.clear(); }
+
+    // One unit: XORed with the key from position 0 (the key may be empty).
+    bool send(const std::string& bytes);
+    bool sendPlain(const std::string& bytes);
+    // Waits up to timeoutMs for n bytes; returns what arrived, un-XORed as one unit.
+    std::string recv(std::size_t n, int timeoutMs = 10000);
+    std::string recvPlain(std::size_t n, int timeoutMs = 10000);
+    // True when the receiver closed the connection within timeoutMs (anything it sends first is dropped).
+    bool waitClosed(int timeoutMs = 10000);
+
+    // The pairing reply to `code`, sent plain; the key is set when the reply is "S0".
+    std::string pair(const std::string& code);
+    // FreeSpaceMessage (total, free) read as one unit; false when it did not arrive.
+    bool readFreeSpace(uint64_t& total, uint64_t& free, int timeoutMs = 10000);
+    bool sendTransferHeader(uint64_t fileCount, uint64_t totalBytes);
+    // FileHeader, then the content in units of 1024 bytes, then the one-byte result (-1 if none came).
+    int sendFile(const std::string& path, uint32_t homePrefixLength, const std::string& content);
+    // The end of a migration without applications: tag "S0", then the end mark; true when it came.
+    bool finishWithoutApps();
+
+    static std::string fileHeader(const std::string& path, uint32_t homePrefixLength, uint64_t size);
+    static std::string u32(uint32_t v);
+    static std::string u64(uint64_t v);
+    static uint64_t readU64(const std::string& bytes, std::size_t at);
+
+private:
+    std::string keyed(std::string bytes) const;
+
+    int fd = -1;
+    std::string key;
+};
