@@ -210,6 +210,10 @@ void ReceiverEngine::reportProgress(uint64_t bytes, uint64_t divisor)
 
 void ReceiverEngine::receiveFile(TCP::Client* client)
 {
+    // Between files the sender may take its time (a slow disk); other connections are served meanwhile.
+    if (!client->WaitReadable(0)) {
+        return;
+    }
     const char* homeVariable = std::getenv("HOME");
     const std::string home = homeVariable ? homeVariable : "";
 
@@ -292,6 +296,9 @@ void ReceiverEngine::receiveFile(TCP::Client* client)
 
 void ReceiverEngine::finishMigration(TCP::Client* client)
 {
+    if (!client->WaitReadable(0)) {
+        return;
+    }
     std::string list;
     switch (Wire::recvAppList(*client, list)) {
     case Wire::AppListRead::TooLong:
@@ -311,8 +318,10 @@ void ReceiverEngine::transferDone(TCP::Client* client)
 {
     // What the sender's report will call written must be on disk before the end mark.
     written.syncAll();
-    lastProgress = 100;
-    events.progressChanged(100);
+    if (lastProgress != 100) {
+        lastProgress = 100;
+        events.progressChanged(100);
+    }
     events.stageChanged(4);
     events.workChanged(u8"迁移完成，请在旧电脑上查看报告");
     events.itemChanged(std::string());
