@@ -71,6 +71,7 @@ bool Server::prepare()
 
 void Server::serve(ServerCallback callback, void* arg)
 {
+    std::lock_guard<std::mutex> running(loopMutex);
     if (!prepare()) {
         return;
     }
@@ -135,10 +136,14 @@ void Server::Stop()
     if (thread.joinable()) {
         thread.join();
     }
-    if (socket >= 0) {
-        ::close(socket);
-        socket = -1;
-        listening = false;
+    {
+        // A loop that a caller runs on its own thread (Listen with inThisThread) ends within a pause.
+        std::lock_guard<std::mutex> idle(loopMutex);
+        if (socket >= 0) {
+            ::close(socket);
+            socket = -1;
+            listening = false;
+        }
     }
     std::vector<std::unique_ptr<Client>> closing;
     {

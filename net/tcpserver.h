@@ -50,6 +50,9 @@ private:
 
     // Asked to stop; unlike `stopped`, never cleared by a loop that starts late.
     std::atomic<bool> stopRequest {false};
+    // Held by a running service loop, whichever thread runs it; Stop() takes it before closing the
+    // listening socket the loop polls.
+    std::mutex loopMutex;
     bool listening = false;
     std::vector<std::unique_ptr<Client>> clients;
     mutable std::mutex clientsMutex;

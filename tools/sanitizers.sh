@@ -1,0 +1,36 @@
+#!/usr/bin/env bash
+# Builds the threaded tests with ThreadSanitizer and runs them; any report fails the run.
+#   TSAN_TESTS   CTest regular expression of the tests to run (default: sockets, connection pages, selection)
+set -euo pipefail
+
+root=$(cd "$(dirname "$0")/.." && pwd)
+build="$root/build-tsan"
+tests_regex=${TSAN_TESTS:-'^(net|connect|select)\.'}
+jobs=${TSAN_JOBS:-2}
+
+cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DMOVANTA_SANITIZE=thread -DMOVANTA_BENCH=OFF >/dev/null
+
+# Only the test programs the expression selects: tests/<folder>/tst_<name>.cpp is "<folder>.<name>".
+targets=()
+while IFS= read -r src; do
+    folder=$(basename "$(dirname "$src")")
+    name=$(basename "$src" .cpp)
+    name=${name#tst_}
+    if printf '%s\n' "$folder.$name" | grep -Eq -- "$tests_regex"; then
+        targets+=("test_${folder}_${name}")
+    fi
+done < <(find "$root/tests" -mindepth 2 -maxdepth 2 -name 'tst_*.cpp' | sort)
+
+if [ ${#targets[@]} -eq 0 ]; then
+    echo "sanitizers: no test matches $tests_regex" >&2
+    exit 1
+fi
+
+cmake --build "$build" -j"$jobs" --target "${targets[@]}"
+
+options="halt_on_error=1 second_deadlock_stack=1"
+if [ -f "$root/tools/tsan.supp" ]; then
+    options="$options suppressions=$root/tools/tsan.supp"
+fi
+cd "$build"
+TSAN_OPTIONS="$options${TSAN_OPTIONS:+ $TSAN_OPTIONS}" ctest -R "$tests_regex" --output-on-failure -j"$jobs"
