@@ -148,14 +148,14 @@ void AppInstaller::runInstaller(const std::string& installList) const
 
 std::string AppInstaller::reportEntry(const std::string& name) const
 {
+    const std::string status = getExecOutput("dpkg-query -s " + name);
+    if (status.size() < 2 || !isInstalledStatus(status))
+        return std::string();
     std::string sizeText = getExecOutput("dpkg-query -s " + name + " | grep -Po '^Installed-Size:\\s*\\K.*'");
-    if (sizeText.size() < 2) {
-        if (getExecOutput("dpkg-query -s " + name).size() < 2)
-            return std::string();
+    if (sizeText.size() < 2)
         sizeText = std::to_string(name.size());
-    } else {
+    else
         sizeText = getReportSizeText(sizeText);
-    }
     std::string entry = name + "\n" + sizeText;
     if (!endsWith(entry, "\n"))
         entry += "\n";
@@ -177,6 +177,19 @@ std::string getInstallList(const std::vector<std::string>& names, const std::str
             installList += name + " ";
     }
     return installList;
+}
+
+bool isInstalledStatus(const std::string& dpkgStatus)
+{
+    bool statusSeen = false;
+    for (const std::string& line : linesOf(dpkgStatus)) {
+        if (line.compare(0, 7, "Status:") != 0)
+            continue;
+        if (endsWith(line, " installed"))
+            return true;
+        statusSeen = true;
+    }
+    return !statusSeen;
 }
 
 std::string getDesktopDir(const std::string& home)

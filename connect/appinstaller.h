@@ -45,6 +45,11 @@ private:
 // available list ("apt list --all-versions") has a line beginning with the name and a "/".
 std::string getInstallList(const std::vector<std::string>& names, const std::string& availableList);
 
+// Whether "dpkg-query -s" shows the package installed. A package that was removed but kept its
+// configuration ("deinstall ok config-files") or whose installation broke off ("half-configured",
+// "unpacked") still has a stanza, yet it is not installed. Output without a Status line is taken as installed.
+bool isInstalledStatus(const std::string& dpkgStatus);
+
 // "桌面" under the home, else "Desktop", else the home itself.
 std::string getDesktopDir(const std::string& home);
 

@@ -256,7 +256,9 @@ private slots:
         fake->addToRepository("legacy", status("legacy", QByteArray()));
         fake->markInstalled("legacy");
 
-        const std::string report = runWith("oldtool ghost vim legacy ");
+        fake->setState("dpkg/removed.status", "Package: removed\nStatus: deinstall ok config-files\n");
+
+        const std::string report = runWith("oldtool ghost vim removed legacy ");
 
         QCOMPARE(report, std::string("oldtool\n77\nvim\n3912\nlegacy\n6\n"));
         QCOMPARE(fake->log("apt-get"), QByteArray("apt-get [install] [-y] [--no-install-recommends] [vim]\n"));

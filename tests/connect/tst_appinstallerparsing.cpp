@@ -106,6 +106,32 @@ private slots:
         QVERIFY(progress.value() >= 0 && progress.value() <= 100);
     }
 
+    void installedStatus_data()
+    {
+        QTest::addColumn<QByteArray>("status");
+        QTest::addColumn<bool>("installed");
+        QTest::newRow("installed") << QByteArray("Package: vim\nStatus: install ok installed\nInstalled-Size: 10\n")
+                                   << true;
+        QTest::newRow("held and installed") << QByteArray("Package: vim\nStatus: hold ok installed\n") << true;
+        QTest::newRow("removed, configuration kept")
+            << QByteArray("Package: vim\nStatus: deinstall ok config-files\n") << false;
+        QTest::newRow("broken off after unpacking")
+            << QByteArray("Package: vim\nStatus: install ok unpacked\n") << false;
+        QTest::newRow("half configured") << QByteArray("Package: vim\nStatus: install ok half-configured\n") << false;
+        QTest::newRow("one architecture of two installed") << QByteArray(
+            "Package: libx\nStatus: deinstall ok config-files\n\nPackage: libx\nStatus: install ok "
+            "installed\n") << true;
+        QTest::newRow("no Status line") << QByteArray("Package: vim\nVersion: 1\n") << true;
+        QTest::newRow("installed in the description only")
+            << QByteArray("Package: vim\nStatus: install ok unpacked\nDescription: gets installed\n") << false;
+    }
+    void installedStatus()
+    {
+        QFETCH(QByteArray, status);
+        QFETCH(bool, installed);
+        QCOMPARE(isInstalledStatus(status.toStdString()), installed);
+    }
+
     void sizeText_data()
     {
         QTest::addColumn<QByteArray>("installedSize");
