@@ -1,8 +1,17 @@
 #include "connect/installeroutput.h"
 
+namespace {
+
+// Output that never ends a line (a terminal-style progress bar) would otherwise pile up for the whole run.
+const std::string::size_type bufferLimit = 64 * 1024;
+
+} // namespace
+
 void InstallerOutput::append(const std::string& text)
 {
     buffer += text;
+    if (buffer.size() > bufferLimit)
+        buffer.erase(0, buffer.size() - bufferLimit);
 }
 
 std::optional<int> InstallerOutput::percent() const

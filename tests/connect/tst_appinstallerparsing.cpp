@@ -77,6 +77,18 @@ private slots:
         QCOMPARE(buffer.takeLastLine().value_or("none"), std::string("Processing triggers"));
     }
 
+    void endlessLineStaysBounded()
+    {
+        InstallerOutput buffer;
+        for (int i = 0; i < 10000; ++i)
+            buffer.append(std::to_string(i % 100) + "% [Working]\r");
+        QVERIFY(buffer.buffered().size() <= 64 * 1024);
+        QVERIFY(!buffer.takeLastLine());
+        QCOMPARE(buffer.percent().value_or(-1), 99);
+        buffer.append("\nDone\n");
+        QCOMPARE(buffer.takeLastLine().value_or("none"), std::string("Done"));
+    }
+
     void progress_data()
     {
         QTest::addColumn<int>("start");
