@@ -20,7 +20,8 @@ public:
     // listener is stopped first. False, with nothing running, when the port cannot be bound.
     bool start();
     // Sets the client NotConnected (unless a socket error closed it already) and joins the thread, which
-    // notices within one wait. The socket stays bound for the next start().
+    // notices within one wait. The socket stays bound for the next start(). Never call it while holding
+    // `mutex`: the thread may be waiting for it.
     void stop();
     bool running() const;
 

@@ -22,7 +22,7 @@ constexpr int Backlog = 5;
 Server::Server(const char* host, uint16_t port, uint64_t maxClients)
     : maxClients(maxClients), socket(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0))
 {
-    Socket::resolveAddress(host, port, address);
+    resolved = Socket::resolveAddress(host, port, address);
 }
 
 Server::~Server()
@@ -48,6 +48,9 @@ void Server::Listen(ServerCallback callback, void* arg, bool inThisThread)
 
 bool Server::prepare()
 {
+    if (!resolved) {
+        return false;
+    }
     if (socket < 0) {
         socket = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
         listening = false;

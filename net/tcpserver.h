@@ -54,6 +54,8 @@ private:
     // listening socket the loop polls.
     std::mutex loopMutex;
     bool listening = false;
+    // An unresolvable host leaves 0.0.0.0:0, which must not turn into "any address, any port".
+    bool resolved = false;
     std::vector<std::unique_ptr<Client>> clients;
     mutable std::mutex clientsMutex;
     std::thread thread;

@@ -11,12 +11,15 @@ Server::Server(const char* host, uint16_t port)
 {
     client.socket = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
     socket = client.socket;
-    Socket::resolveAddress(host, port, address);
+    resolved = Socket::resolveAddress(host, port, address);
     client.state = TCP::Connected;
 }
 
 bool Server::Bind()
 {
+    if (!resolved) {
+        return false;
+    }
     if (client.socket < 0) {
         client.socket = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
         isBound = false;

@@ -21,7 +21,7 @@ public:
 
     // SO_REUSEADDR, non-blocking, bind; `stopped` = 0 once bound. A socket that is bound already stays as it
     // is (it stays bound between loads); one closed after an error is made anew first. False when the
-    // address cannot be bound.
+    // address cannot be bound or its name could not be resolved.
     bool Bind();
     bool bound() const;
 
@@ -32,6 +32,7 @@ public:
 
 private:
     bool isBound = false;
+    bool resolved = false;
 };
 
 } // namespace UDP

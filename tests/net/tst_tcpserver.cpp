@@ -118,6 +118,7 @@ class TcpServerTest : public QObject
     Q_OBJECT
 
 private slots:
+    void initTestCase();
     void callbackRunsForEveryClient_data();
     void callbackRunsForEveryClient();
     void closedClientLeavesInTheSamePass();
@@ -128,7 +129,14 @@ private slots:
     void capacityLimitsTheClientList();
     void busyPortEndsTheLoop();
     void listenInThisThreadServes();
+    void unresolvableHostNeverServes();
 };
+
+void TcpServerTest::initTestCase()
+{
+    // The private network has no name server: give up on names after one short try.
+    qputenv("RES_OPTIONS", "timeout:1 attempts:1");
+}
 
 void TcpServerTest::callbackRunsForEveryClient_data()
 {
@@ -325,6 +333,20 @@ void TcpServerTest::listenInThisThreadServes()
     server.Stop();
     loop.join();
     QCOMPARE(server.stopped.load(), 1);
+}
+
+void TcpServerTest::unresolvableHostNeverServes()
+{
+    Recorder r;
+    TCP::Server server("no-such-host.invalid", Wire::TcpPort);
+    QCOMPARE(server.address.sin_addr.s_addr, 0u);
+    // Returns at once instead of listening on some port of every address.
+    server.Listen(record, &r, true);
+    QCOMPARE(server.stopped.load(), 1);
+    server.Listen(record, &r, false);
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    QCOMPARE(server.stopped.load(), 1);
+    server.Stop();
 }
 
 MOVANTA_TEST_MAIN(TcpServerTest)
