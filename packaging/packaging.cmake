@@ -43,6 +43,8 @@ file(CREATE_LINK ../${MOVANTA_PRIVATE_DIR}/movanta ${MOVANTA_PACKAGING_OUT}/mova
 set(CMAKE_INSTALL_DEFAULT_DIRECTORY_PERMISSIONS
     OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE WORLD_READ WORLD_EXECUTE)
 
+# The installed program is hardened like Debian's own: read-only relocations, resolved at start.
+target_link_options(movanta PRIVATE LINKER:-z,relro LINKER:-z,now)
 install(TARGETS movanta RUNTIME DESTINATION ${MOVANTA_PRIVATE_DIR})
 if(DEFINED MOVANTA_MANUAL_PDF)
     install(FILES ${MOVANTA_MANUAL_PDF} DESTINATION ${MOVANTA_PRIVATE_DIR})
@@ -66,23 +68,24 @@ set(CPACK_PACKAGE_CONTACT "The Movanta developers <maintainers@movanta.org>")
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_STRIP_FILES ON)
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "move data from an old computer to a new one over the network")
+# CPack puts the summary first and indents the body itself; an empty line becomes the " ." separator.
 set(CPACK_DEBIAN_PACKAGE_DESCRIPTION
-    "move data from an old computer to a new one over the network
- Movanta is a wizard that moves files, folders, personal settings and
- installed applications from an old computer to a new one over the local
- network. The same program runs on both computers: the new one receives and
- shows a six-digit pairing code, the old one finds it, pairs and sends what
- the user chose, and ends with a migration report.
- .
- The transfer is obfuscated, not encrypted: use it on a network you trust.")
+    "Movanta is a wizard that moves files, folders, personal settings and
+installed applications from an old computer to a new one over the local
+network. The same program runs on both computers: the new one receives and
+shows a six-digit pairing code, the old one finds it, pairs and sends what
+the user chose, and ends with a migration report.
+
+The transfer is obfuscated, not encrypted: use it on a network you trust.")
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_RELEASE 1)
 set(CPACK_DEBIAN_PACKAGE_SECTION utils)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_HOMEPAGE "https://movanta.org/")
-# Qt 5 and the C++ runtime come from dpkg-shlibdeps; the tools the program runs by name are listed here.
+# Qt 5 and the C++ runtime come from dpkg-shlibdeps. libqt5gui5 is named as well: it ships the platform
+# plugins the window needs, whatever the executable links. The tools the program runs by name follow.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-set(CPACK_DEBIAN_PACKAGE_DEPENDS "pkexec | policykit-1, xdg-utils, apt, procps")
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "libqt5gui5 (>= 5.12), pkexec | policykit-1, xdg-utils, apt, procps")
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "fonts-noto-cjk")
 include(CPack)
 

@@ -170,7 +170,7 @@ bool ManualPdf::write(const QString& path, QString* error) const
         doc.setDefaultFont(font(10.5));
         doc.setDefaultStyleSheet(
             QStringLiteral("h1 { font-size: 20pt; color: #1E3A8A; margin-bottom: 18pt; }"
-                           "h2 { font-size: 14pt; color: #2563EB; margin-top: 18pt; margin-bottom: 8pt; }"
+                           "h2 { font-size: 14pt; color: #2563EB; margin-top: 22pt; margin-bottom: 8pt; }"
                            "p { margin-top: 0; margin-bottom: 10pt; line-height: 150%; }"
                            "li { margin-bottom: 5pt; line-height: 140%; }"
                            "ul, ol { margin-bottom: 8pt; }"

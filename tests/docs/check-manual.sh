@@ -60,6 +60,22 @@ while IFS= read -r line; do
     [ "$(grep -oF "$label" "$work/all" | wc -l)" -ge 2 ] || fail "heading '$label' is not both in the contents and the text"
 done <"$source"
 
+# Every entry of the table of contents points at the page where its heading stands.
+entries=0
+page=2
+while [ "$page" -le "$pages" ] && pdftotext -f $page -l $page "$pdf" - | squash | grep -q '^[^目]*使用说明目录'; do
+    pdftotext -layout -f $page -l $page "$pdf" - >>"$work/toc"
+    page=$((page + 1))
+done
+while IFS='|' read -r label target; do
+    entries=$((entries + 1))
+    pdftotext -f "$target" -l "$target" "$pdf" - | squash | grep -qF "$label" \
+        || fail "the contents say '$label' is on page $target, but it is not there"
+done <<TOC
+$(sed -n 's/^ *\([0-9][0-9.]*\) \{1,\}\(.*[^ ]\) \{2,\}\([0-9]\{1,\}\) *$/\1\2|\3/p' "$work/toc" | sed 's/ //g')
+TOC
+[ "$entries" -eq "$headings" ] || fail "the contents list $entries entries for $headings headings"
+
 # The topics a first-time user needs.
 for topic in 这是新电脑（接收数据） 这是旧电脑（发送数据） 配对码 用户数据 系统设置 应用程序 磁盘浏览器 \
     需要在新电脑输入密码 迁移报告 .succeed.txt .failed.txt 查看详情 传输成功列表 传输失败列表 继续传输 \
