@@ -6,11 +6,17 @@
 #include <QStackedWidget>
 #include <QThread>
 
+#include <cerrno>
 #include <cstdio>
+
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 #include "app/choosepc.h"
 #include "app/mainwindow.h"
 #include "childrun.h"
+#include "quiettools.h"
 #include "connect/newpcconnectpage.h"
 #include "connect/oldpcconnectpage.h"
 
@@ -40,9 +46,35 @@ struct BoxSeen
 
 } // namespace
 
+// The receiver page listens on this port exactly while it is loaded.
+bool receiverPortInUse()
+{
+    struct Fd
+    {
+        int fd;
+        ~Fd()
+        {
+            if (fd >= 0)
+                ::close(fd);
+        }
+    } probe {::socket(AF_INET, SOCK_STREAM, 0)};
+    if (probe.fd < 0)
+        return false;
+    // With SO_REUSEADDR only a socket still bound to the port keeps us out, not old connections.
+    int one = 1;
+    ::setsockopt(probe.fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
+    sockaddr_in address {};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(4399);
+    address.sin_addr.s_addr = htonl(INADDR_ANY);
+    return ::bind(probe.fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 && errno == EADDRINUSE;
+}
+
 class TestMainWindow : public QObject
 {
     Q_OBJECT
+
+    QuietPackageTools tools;
 
     QStackedWidget* content(MainWindow& w) { return w.findChild<QStackedWidget*>("content"); }
     QStackedWidget* bottom(MainWindow& w) { return w.findChild<QStackedWidget*>("bottomContent"); }
@@ -182,6 +214,33 @@ private slots:
         QVERIFY(button(w, "nextBtn")->isEnabled());
         click(w, "nextBtn");
         QCOMPARE(content(w)->currentIndex(), role + 1);
+    }
+
+    // Load() and Unload() seen from outside: the receiver page's server holds the port while loaded.
+    void receiverPageRunsExactlyWhileCurrent()
+    {
+        MainWindow w;
+        show(w);
+        QVERIFY(!receiverPortInUse());
+        chooseRole(w, 0);
+        QVERIFY(!receiverPortInUse());
+        click(w, "nextBtn");
+        QTRY_VERIFY(receiverPortInUse());
+        click(w, "backBtn");
+        QTRY_VERIFY(!receiverPortInUse());
+        // Loading again works, and Home after the end unloads it too.
+        click(w, "nextBtn");
+        QTRY_VERIFY(receiverPortInUse());
+        w.done(0);
+        click(w, "homeBtn");
+        QTRY_VERIFY(!receiverPortInUse());
+        // The sender page never starts the receiver's server.
+        chooseRole(w, 1);
+        click(w, "nextBtn");
+        QCOMPARE(content(w)->currentIndex(), 2);
+        QTest::qWait(50);
+        QVERIFY(!receiverPortInUse());
+        click(w, "backBtn");
     }
 
     void changingTheRoleOnTheWayBack()

@@ -10,6 +10,7 @@
 #include "app/mainwindow.h"
 #include "app/titlebar.h"
 #include "childrun.h"
+#include "quiettools.h"
 
 namespace {
 
@@ -40,6 +41,7 @@ class TestTitleBar : public QObject
 {
     Q_OBJECT
 
+    QuietPackageTools tools;
     QPointer<TitleBar> bar;
 
     void send(QEvent::Type type, const QPoint& global, Qt::MouseButton button, Qt::MouseButtons buttons)
