@@ -1,15 +1,223 @@
 #include "connect/oldpcconnectpage.h"
 
+#include <cstdlib>
+
+#include <arpa/inet.h>
+
+#include <QMessageBox>
+#include <QPushButton>
+
+#include "app/cloneprogresswidget.h"
+#include "connect/connectionwatch.h"
+#include "connect/oldpcview.h"
+#include "connect/pcpairpage.h"
+#include "net/wire.h"
+#include "report/reportcommands.h"
+#include "report/resultpage.h"
+#include "select/selectdataview.h"
+#include "transfer/transferpage.h"
+#include "ui_oldpcconnectpage.h"
+
+namespace {
+
+const char* const FramedStyle = "QStackedWidget#stackedWidget{    background-color: white;    border: 2px solid "
+                                "#D1D1D1D1;    border-radius: 15px;    margin: auto auto;    }";
+constexpr int WatchPeriodMs = 50;
+constexpr int SelectionPage = 2;
+
+} // namespace
+
 OldPCConnectPage::OldPCConnectPage(QWidget* parent)
     : QWidget(parent)
+    , udpServer("0.0.0.0", Wire::UdpPort)
+    , ui(new Ui::OldPCConnectPage)
+    , listener(udpServer, hosts, hostsChanged)
 {
+    ui->setupUi(this);
+    observer = std::make_unique<PageSendObserver>(this, ui->progressWidget, ui->page_4, ui->page_5);
+
+    connect(ui->page, &OldPCView::pcItemSelected, this, &OldPCConnectPage::connectTo);
+    connect(ui->page_2, &PCPairPage::codeReady, this, &OldPCConnectPage::tryPair);
+    connect(ui->page_3, &SelectDataView::Transfer, this, &OldPCConnectPage::sendFiles);
+    connect(this, &OldPCConnectPage::setCurrentIndex, ui->stackedWidget, &QStackedWidget::setCurrentIndex);
+    connect(this, &OldPCConnectPage::showPasswordMsgBox, this, &OldPCConnectPage::passwordMsgBox);
+    connect(&watchTimer, &QTimer::timeout, this, &OldPCConnectPage::watch);
+
+    ui->page_2->setForOldPC();
+    emit ui->progressWidget->changeProgress(1);
 }
 
-void OldPCConnectPage::Load() {}
+OldPCConnectPage::~OldPCConnectPage()
+{
+    // The run and the listener read this page and its widgets: both end before anything is freed.
+    worker.stop();
+    listener.stop();
+    watchTimer.stop();
+    client.Close();
+    delete ui;
+}
 
-void OldPCConnectPage::Unload() {}
+OldPCView* OldPCConnectPage::GetOldPCView()
+{
+    return ui->page;
+}
+
+void OldPCConnectPage::Load()
+{
+    watchTimer.start(WatchPeriodMs);
+    emit ui->progressWidget->changeProgress(1);
+    connecting = false;
+    listener.start();
+}
+
+void OldPCConnectPage::Unload()
+{
+    watchTimer.stop();
+    paired = false;
+    listener.stop();
+    worker.stop();
+    client.Close();
+    ui->page_2->releaseKeyboard();
+    emit setCurrentIndex(0);
+    emit ui->progressWidget->changeProgress(1);
+    ui->page_5->Clear();
+}
+
+void OldPCConnectPage::watch()
+{
+    if (paired) {
+        if (!worker.running() && connectionLost(client)) {
+            watchTimer.stop();
+            connectionBroken();
+        }
+        return;
+    }
+    // While a click on a card is being handled (its failure box runs a nested event loop) the cards stay.
+    if (connecting) {
+        return;
+    }
+    std::lock_guard<std::mutex> lock(mutex);
+    if (hostsChanged && GetOldPCView()->TryUpdateView(hosts)) {
+        hostsChanged = false;
+    }
+}
 
 void OldPCConnectPage::connectTo(PCItemInfo info)
 {
+    if (connecting || worker.running()) {
+        return;
+    }
+    connecting = true;
+
+    info.address.sin_port = htons(Wire::TcpPort);
+    client = TCP::Client(info.address);
+    if (!client.Connect()) {
+        emit ui->page_4->updateText("连接中断");
+        emit Done(1);
+        connecting = false;
+        return;
+    }
+
+    if (paired) {
+        Paired();
+    } else {
+        ui->page_2->setForOldPC();
+        listener.stop();
+        emit setCurrentIndex(1);
+        ui->page_2->grabKeyboard();
+        ui->page_3->setTargetInfo(info.type, QString::fromStdString(info.distro));
+        removeWorkingReportFiles();
+    }
     lastTarget = info;
+    connecting = false;
+}
+
+void OldPCConnectPage::tryPair(QString code)
+{
+    listener.stop();
+    const QByteArray bytes = code.toUtf8();
+    Wire::sendCode(client, bytes.toStdString());
+    const int reply = Wire::recvPairReply(client);
+    if (reply < 0) {
+        connectionBroken();
+        return;
+    }
+    if (reply == 0) {
+        // Wrong code: the user erases and types again.
+        return;
+    }
+    const QByteArray key = ui->page_2->code().toUtf8();
+    client.key.assign(key.begin(), key.end());
+    ui->page_2->releaseKeyboard();
+    paired = true;
+    Paired();
+}
+
+void OldPCConnectPage::Paired()
+{
+    listener.stop();
+    emit ui->progressWidget->changeProgress(2);
+    emit setCurrentIndex(SelectionPage);
+    emit Transfer();
+
+    FreeSpaceMessage space;
+    if (client.state != TCP::Connected || !Wire::recvFreeSpace(client, space)) {
+        connectionBroken();
+        return;
+    }
+    ui->page_3->updateDiskSize(space);
+    ui->page_3->Clear();
+    ui->page_3->ShowAll();
+    // Also after "继续传输", when the timer was stopped by the previous run: a receiver that goes away while
+    // the user selects is noticed at once.
+    watchTimer.start(WatchPeriodMs);
+}
+
+void OldPCConnectPage::connectionBroken()
+{
+    ui->page_2->releaseKeyboard();
+    emit ui->page_4->updateText("连接中断");
+    emit Done(1);
+}
+
+void OldPCConnectPage::sendFiles(std::unordered_map<std::string, uint64_t>& fileMap,
+    std::unordered_map<std::string, AppInfo>& appMap, uint64_t selectedFileSize)
+{
+    if ((fileMap.empty() && appMap.empty()) || worker.running()) {
+        return;
+    }
+    watchTimer.stop();
+    ui->page_5->SyncFile();
+    emit ui->progressWidget->changeProgress(3);
+    emit setCurrentIndex(3);
+    emit ui->page_4->updateWorkText("正在发送数据...");
+
+    SendPlan plan;
+    plan.files.assign(fileMap.begin(), fileMap.end());
+    for (const auto& [name, info] : appMap) {
+        if (info.checked) {
+            plan.checkedApps.push_back(name);
+        }
+    }
+    plan.appCount = appMap.size();
+    plan.selectedFileSize = selectedFileSize;
+    if (const char* home = std::getenv("HOME")) {
+        plan.home = std::string(home);
+    }
+    worker.start(client, *observer, std::move(plan));
+}
+
+void OldPCConnectPage::passwordMsgBox()
+{
+    QMessageBox box(this);
+    box.setWindowTitle("应用安装");
+    box.setText("需要在新电脑输入密码");
+    box.setStandardButtons(QMessageBox::Ok);
+    box.button(QMessageBox::Ok)->setText("确定");
+    box.exec();
+}
+
+void OldPCConnectPage::on_stackedWidget_currentChanged(int index)
+{
+    setStyleSheet(index == SelectionPage ? QString() : QString(FramedStyle));
 }

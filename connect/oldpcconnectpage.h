@@ -1,26 +1,75 @@
 #pragma once
 
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <unordered_map>
+
+#include <QTimer>
 #include <QWidget>
 
+#include "connect/pagesendobserver.h"
+#include "connect/sendworker.h"
+#include "net/discoverylistener.h"
+#include "net/hosttable.h"
 #include "net/pciteminfo.h"
+#include "net/tcpclient.h"
+#include "net/udpserver.h"
+#include "select/appinfo.h"
 
-// Placeholder until the role page is built.
+namespace Ui {
+class OldPCConnectPage;
+}
+class OldPCView;
+
+// The whole sender role: the list of receivers heard on the network, connecting and pairing, the selection,
+// the transfer run and the report, in one page stack.
 class OldPCConnectPage : public QWidget
 {
     Q_OBJECT
 
 public:
     explicit OldPCConnectPage(QWidget* parent = nullptr);
+    ~OldPCConnectPage() override;
+
     void Load();
     void Unload();
+    OldPCView* GetOldPCView();
 
     // The receiver of the latest successful connection; "继续传输" connects to it again.
     PCItemInfo lastTarget;
+    bool hostsChanged = false;
+    bool paired = false;
+    std::unordered_map<unsigned, PCItemInfo> hosts;
+    TCP::Client client;
+    UDP::Server udpServer;
 
 public slots:
     void connectTo(PCItemInfo info);
+    void tryPair(QString code);
+    void sendFiles(std::unordered_map<std::string, uint64_t>& fileMap, std::unordered_map<std::string, AppInfo>& appMap,
+        uint64_t selectedFileSize);
+    void passwordMsgBox();
 
 signals:
     void Transfer();
+    void setCurrentIndex(int index);
     void Done(int code);
+    void showPasswordMsgBox();
+
+private slots:
+    void on_stackedWidget_currentChanged(int index);
+    void watch();
+
+private:
+    void Paired();
+    void connectionBroken();
+    Ui::OldPCConnectPage* ui;
+    QTimer watchTimer;
+    bool connecting = false;
+    std::unique_ptr<PageSendObserver> observer;
+    // Fills hosts on its own thread while the list is shown.
+    DiscoveryListener listener;
+    // Declared last: destroyed (and joined) first, before anything the run reaches.
+    SendWorker worker;
 };

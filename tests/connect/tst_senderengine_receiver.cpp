@@ -32,10 +32,13 @@ std::string unkeyContent(const std::string& raw, const std::vector<char>& key)
     return plain;
 }
 
-ScriptedReceiver::ScriptedReceiver()
+ScriptedReceiver::ScriptedReceiver(uint16_t port)
 {
     listenFd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    const int on = 1;
+    ::setsockopt(listenFd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof(on));
     listenAddress.sin_family = AF_INET;
+    listenAddress.sin_port = htons(port);
     listenAddress.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     ::bind(listenFd, reinterpret_cast<sockaddr*>(&listenAddress), sizeof(listenAddress));
     socklen_t length = sizeof(listenAddress);
@@ -54,12 +57,27 @@ ScriptedReceiver::~ScriptedReceiver()
 
 void ScriptedReceiver::run(Script script)
 {
+    finish();
+    if (fd >= 0) {
+        ::close(fd);
+        fd = -1;
+    }
     thread = std::thread([this, script] {
         pollfd p {listenFd, POLLIN, 0};
         if (::poll(&p, 1, WaitMs) != 1) {
             return;
         }
         fd = ::accept(listenFd, nullptr, nullptr);
+        if (fd >= 0) {
+            script(*this);
+        }
+    });
+}
+
+void ScriptedReceiver::then(Script script)
+{
+    finish();
+    thread = std::thread([this, script] {
         if (fd >= 0) {
             script(*this);
         }

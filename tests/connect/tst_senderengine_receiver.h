@@ -15,11 +15,15 @@ class ScriptedReceiver
 public:
     using Script = std::function<void(ScriptedReceiver&)>;
 
-    ScriptedReceiver();
+    // Port 0 picks a free one; a test in its private network may take the receiver's own port.
+    explicit ScriptedReceiver(uint16_t port = 0);
     ~ScriptedReceiver();
 
     sockaddr_in address() const { return listenAddress; }
+    // Accepts the next connection (ending the previous one) and runs script on it.
     void run(Script script);
+    // Runs script on the current connection once the previous script has returned.
+    void then(Script script);
     // Waits for the script to return.
     void finish();
 

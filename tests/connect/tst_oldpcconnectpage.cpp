@@ -1,0 +1,490 @@
+#include "testmain.h"
+
+#include <ctime>
+
+#include <arpa/inet.h>
+
+#include <QDir>
+#include <QLabel>
+#include <QMessageBox>
+#include <QPointer>
+#include <QPushButton>
+#include <QSignalSpy>
+#include <QStackedWidget>
+#include <QTemporaryDir>
+
+#include "app/mainwindow.h"
+#include "connect/oldpcconnectpage.h"
+#include "connect/oldpcview.h"
+#include "connect/pcitem.h"
+#include "connect/pcpairpage.h"
+#include "net/byteorder.h"
+#include "net/fileheader.h"
+#include "net/freespacemessage.h"
+#include "net/transferheader.h"
+#include "report/resultpage.h"
+#include "select/selectdataview.h"
+#include "tst_senderengine_receiver.h"
+
+namespace {
+
+PCItemInfo receiverAt(const char* name, const char* ip)
+{
+    PCItemInfo info;
+    info.name = name;
+    info.address.sin_family = AF_INET;
+    info.address.sin_port = htons(43999);
+    inet_pton(AF_INET, ip, &info.address.sin_addr);
+    info.distro = "Debian GNU/Linux";
+    info.type = 2;
+    info.lastSeen = std::time(nullptr);
+    return info;
+}
+
+// Puts receivers into the page's table as the discovery listener would.
+void feed(OldPCConnectPage& page, const std::vector<PCItemInfo>& receivers)
+{
+    std::lock_guard<std::mutex> lock(mutex);
+    for (const PCItemInfo& info : receivers) {
+        page.hosts[info.address.sin_addr.s_addr] = info;
+    }
+    page.hostsChanged = true;
+}
+
+QList<PCItem*> cards(OldPCConnectPage& page)
+{
+    return page.GetOldPCView()->findChildren<PCItem*>();
+}
+
+QStackedWidget* stack(OldPCConnectPage& page)
+{
+    return page.findChild<QStackedWidget*>("stackedWidget");
+}
+
+QString labelText(QWidget* root, const char* name)
+{
+    auto* label = root->findChild<QLabel*>(name);
+    return label ? label->text() : QString("<no %1>").arg(name);
+}
+
+const std::vector<char> Code {'3', '1', '4', '1', '5', '9'};
+
+std::string freeSpaceBytes(uint64_t total, uint64_t free)
+{
+    FreeSpaceMessage m;
+    m.total = total;
+    m.free = free;
+    char bytes[FreeSpaceMessage::Size];
+    m.encode(bytes);
+    return std::string(bytes, sizeof(bytes));
+}
+
+// Receives whatever files come and answers each with result 0; then the tag and, for a list, the
+// installation report naming every package; then the end mark.
+void serveTransfer(ScriptedReceiver& r, std::vector<std::string>* paths, std::string* appList)
+{
+    const std::string th = r.readUnit(TransferHeader::Size);
+    if (th.size() != TransferHeader::Size) {
+        return;
+    }
+    const TransferHeader header = TransferHeader::decode(th.data());
+    for (uint64_t i = 0; i < header.fileCount; ++i) {
+        const FileHeader fh = FileHeader::decode(r.readUnit(FileHeader::Size).data());
+        r.readRaw(fh.size);
+        if (paths) {
+            paths->push_back(fh.path);
+        }
+        r.writeUnit(std::string(1, '\0'));
+    }
+    if (r.readUnit(2) == "S1") {
+        const std::string len = r.readUnit(4);
+        const std::string list = r.readUnit(ByteOrder::getU32(len.data()));
+        if (appList) {
+            *appList = list;
+        }
+        r.writeUnit("S3");
+        std::string report;
+        for (std::size_t at = 0; at < list.size();) {
+            const std::size_t space = list.find(' ', at);
+            report += list.substr(at, space - at) + "\n2MB\n";
+            at = space + 1;
+        }
+        report += '\0';
+        char n[4];
+        ByteOrder::putU32(n, uint32_t(report.size()));
+        r.writeUnit(std::string(n, 4));
+        r.writeUnit(report);
+    }
+    r.writeUnit("S0");
+}
+
+} // namespace
+
+class TestOldPCConnectPage : public QObject
+{
+    Q_OBJECT
+
+private:
+    QTemporaryDir workDir;
+    QString previousDir;
+
+    // Connects the page to the scripted receiver by a click on its card and pairs with Code.
+    void connectAndPair(OldPCConnectPage& page, ScriptedReceiver& receiver, std::string* typed)
+    {
+        receiver.run([typed](ScriptedReceiver& r) {
+            *typed = r.readRaw(6);
+            r.writeRaw("S1"); // wrong code first
+            *typed += r.readRaw(6);
+            r.writeRaw("S0");
+            r.key = Code;
+            r.writeUnit(freeSpaceBytes(uint64_t(100) << 30, uint64_t(25) << 30));
+        });
+        feed(page, {receiverAt("study", "127.0.0.1")});
+        QTRY_COMPARE(cards(page).size(), 1);
+        QTest::mouseClick(cards(page).first(), Qt::LeftButton);
+        QCOMPARE(stack(page)->currentIndex(), 1);
+        auto* pair = page.findChild<PCPairPage*>("page_2");
+        QCOMPARE(QWidget::keyboardGrabber(), static_cast<QWidget*>(pair));
+
+        QTest::keyClicks(pair, "111111");
+        QCOMPARE(stack(page)->currentIndex(), 1);
+        QVERIFY(!page.paired);
+        for (int i = 0; i < 6; ++i) {
+            QTest::keyClick(pair, Qt::Key_Backspace);
+        }
+        QTest::keyClicks(pair, "314159");
+        QVERIFY(page.paired);
+    }
+
+private slots:
+    void initTestCase()
+    {
+        // The report files go to the working directory.
+        QVERIFY(workDir.isValid());
+        previousDir = QDir::currentPath();
+        QVERIFY(QDir::setCurrent(workDir.path()));
+        qputenv("HOME", workDir.path().toLocal8Bit());
+    }
+    void cleanupTestCase() { QDir::setCurrent(previousDir); }
+
+    void noReceiverGivesNoCard()
+    {
+        OldPCConnectPage page;
+        page.show();
+        page.Load();
+        QTest::qWait(300);
+        QVERIFY(cards(page).isEmpty());
+        QCOMPARE(labelText(page.GetOldPCView(), "label"), QString("请选择新电脑"));
+        QCOMPARE(stack(page)->currentIndex(), 0);
+        page.Unload();
+    }
+
+    void cardsFollowTheTable()
+    {
+        OldPCConnectPage page;
+        page.Load();
+        feed(page, {receiverAt("a", "10.1.0.1"), receiverAt("b", "10.1.0.2")});
+        QTRY_COMPARE(cards(page).size(), 2);
+        QTRY_VERIFY(!page.hostsChanged);
+        QPointer<PCItem> first = cards(page).first();
+
+        feed(page, {receiverAt("c", "10.1.0.3")});
+        QTRY_COMPARE(cards(page).size(), 3);
+        QTRY_VERIFY(first.isNull());
+        {
+            std::lock_guard<std::mutex> lock(mutex);
+            page.hosts.clear();
+            page.hostsChanged = true;
+        }
+        QTRY_VERIFY(cards(page).isEmpty());
+        page.Unload();
+    }
+
+    void clickOnAddressWithoutServer()
+    {
+        // Nothing listens on port 4399 in this test's private network.
+        OldPCConnectPage page;
+        QSignalSpy done(&page, &OldPCConnectPage::Done);
+        page.Load();
+        feed(page, {receiverAt("ghost", "127.0.0.1")});
+        QTRY_COMPARE(cards(page).size(), 1);
+        QTest::mouseClick(cards(page).first(), Qt::LeftButton);
+
+        QCOMPARE(done.count(), 1);
+        QCOMPARE(done.at(0).at(0).toInt(), 1);
+        QTRY_COMPARE(labelText(page.findChild<QWidget*>("page_4"), "currentFile"), QString("连接中断"));
+        QCOMPARE(stack(page)->currentIndex(), 0);
+        QCOMPARE(page.lastTarget.name, std::string());
+
+        // The list stays live.
+        feed(page, {receiverAt("other", "10.1.0.9")});
+        QTRY_COMPARE(cards(page).size(), 2);
+        page.Unload();
+    }
+
+    void wizardShowsTheFailure()
+    {
+        MainWindow window;
+        window.show();
+        auto* page = window.findChild<OldPCConnectPage*>();
+        QVERIFY(page);
+        auto* content = window.findChild<QStackedWidget*>("content");
+        content->setCurrentIndex(2);
+        feed(*page, {receiverAt("ghost", "127.0.0.1")});
+        QTRY_COMPARE(cards(*page).size(), 1);
+
+        QString seen;
+        QTimer closer;
+        connect(&closer, &QTimer::timeout, [&] {
+            if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+                seen = box->text();
+                box->buttons().first()->click();
+            }
+        });
+        closer.start(20);
+        QTest::mouseClick(cards(*page).first(), Qt::LeftButton);
+        QTRY_COMPARE(seen, QString("连接断开!"));
+        QCOMPARE(stack(*page)->currentIndex(), 0);
+        QTRY_VERIFY(window.findChild<QPushButton*>("homeBtn")->isVisible());
+        QVERIFY(!window.findChild<QPushButton*>("transferAgainBtn")->isVisible());
+    }
+
+    void screenshotOfTheList()
+    {
+        const QString shots = qEnvironmentVariable("MOVANTA_SCREENSHOTS_DIR");
+        if (shots.isEmpty()) {
+            QSKIP("MOVANTA_SCREENSHOTS_DIR is not set");
+        }
+        MainWindow window;
+        window.show();
+        window.findChild<QStackedWidget*>("content")->setCurrentIndex(2);
+        auto* page = window.findChild<OldPCConnectPage*>();
+        feed(*page, {receiverAt("study-pc", "192.168.1.23"), receiverAt("living-room", "192.168.1.42")});
+        QTRY_COMPARE(cards(*page).size(), 2);
+        QTest::qWait(200);
+        QVERIFY(window.grab().save(shots + "/sender-list.png"));
+    }
+
+    void unloadKeepsTheTable()
+    {
+        OldPCConnectPage page;
+        page.Load();
+        feed(page, {receiverAt("a", "10.1.0.1"), receiverAt("b", "10.1.0.2")});
+        QTRY_COMPARE(cards(page).size(), 2);
+        page.Unload();
+        {
+            std::lock_guard<std::mutex> lock(mutex);
+            QCOMPARE(int(page.hosts.size()), 2);
+        }
+        QCOMPARE(stack(page)->currentIndex(), 0);
+        QVERIFY(!page.paired);
+    }
+
+    void styleFollowsThePage_data()
+    {
+        QTest::addColumn<int>("index");
+        QTest::addColumn<bool>("framed");
+        QTest::newRow("list") << 0 << true;
+        QTest::newRow("pairing") << 1 << true;
+        QTest::newRow("selection has no frame") << 2 << false;
+        QTest::newRow("transfer") << 3 << true;
+        QTest::newRow("report") << 4 << true;
+    }
+    void styleFollowsThePage()
+    {
+        QFETCH(int, index);
+        QFETCH(bool, framed);
+        OldPCConnectPage page;
+        stack(page)->setCurrentIndex(index == 2 ? 3 : 2);
+        emit page.setCurrentIndex(index);
+        QCOMPARE(stack(page)->currentIndex(), index);
+        QCOMPARE(page.styleSheet().contains("QStackedWidget#stackedWidget{    background-color: white;"), framed);
+        QCOMPARE(page.styleSheet().isEmpty(), !framed);
+    }
+
+    void pairSendAndReport()
+    {
+        QFile a(workDir.filePath("a.txt")), b(workDir.filePath("b.bin"));
+        QVERIFY(a.open(QIODevice::WriteOnly) && a.write("alpha") == 5);
+        QVERIFY(b.open(QIODevice::WriteOnly) && b.write(QByteArray(5000, 'b')) == 5000);
+        a.close();
+        b.close();
+
+        ScriptedReceiver receiver(4399);
+        OldPCConnectPage page;
+        page.show();
+        QSignalSpy done(&page, &OldPCConnectPage::Done);
+        QSignalSpy transfer(&page, &OldPCConnectPage::Transfer);
+        page.Load();
+        std::string typed;
+        connectAndPair(page, receiver, &typed);
+        receiver.finish();
+        QCOMPARE(typed, std::string("111111314159"));
+        QCOMPARE(stack(page)->currentIndex(), 2);
+        QCOMPARE(transfer.count(), 1);
+        QVERIFY(QWidget::keyboardGrabber() == nullptr);
+        auto* select = page.findChild<SelectDataView*>("page_3");
+        QCOMPARE(labelText(select, "totalSpaceL"), QString("100 GB"));
+        QCOMPARE(labelText(select, "freeL"), QString("25 GB"));
+        QCOMPARE(page.lastTarget.name, std::string("study"));
+        QCOMPARE(ntohs(page.lastTarget.address.sin_port), uint16_t(4399));
+
+        std::vector<std::string> paths;
+        std::string appList = "none";
+        receiver.then([&](ScriptedReceiver& r) { serveTransfer(r, &paths, &appList); });
+        std::unordered_map<std::string, uint64_t> files {
+            {a.fileName().toStdString(), 5}, {b.fileName().toStdString(), 5000}};
+        std::unordered_map<std::string, AppInfo> apps {{"unchecked-app", AppInfo {}}};
+        emit select->Transfer(files, apps, 5005);
+        QCOMPARE(stack(page)->currentIndex(), 3);
+        QCOMPARE(labelText(page.findChild<QWidget*>("page_4"), "currentWork"), QString("正在发送数据..."));
+
+        QTRY_COMPARE(done.count(), 1);
+        QCOMPARE(done.at(0).at(0).toInt(), 2);
+        QTRY_COMPARE(stack(page)->currentIndex(), 4);
+        receiver.finish();
+        QCOMPARE(int(paths.size()), 2);
+        QCOMPARE(appList, std::string("none"));
+        auto* report = page.findChild<ResultPage*>("page_5");
+        QTRY_COMPARE(labelText(report, "fileCountL"), QString("2"));
+        QCOMPARE(labelText(report, "sentCount"), QString("2"));
+        QCOMPARE(labelText(report, "failedCount"), QString("0"));
+        QVERIFY(QFile::exists(".succeed.txt"));
+        page.Unload();
+    }
+
+    void transferAgainSkipsTheCode()
+    {
+        ScriptedReceiver receiver(4399);
+        OldPCConnectPage page;
+        QSignalSpy done(&page, &OldPCConnectPage::Done);
+        page.Load();
+        std::string typed;
+        connectAndPair(page, receiver, &typed);
+        receiver.finish();
+        auto* select = page.findChild<SelectDataView*>("page_3");
+
+        const QString file = workDir.filePath("again.txt");
+        QFile f(file);
+        QVERIFY(f.open(QIODevice::WriteOnly) && f.write("again") == 5);
+        f.close();
+        receiver.then([](ScriptedReceiver& r) { serveTransfer(r, nullptr, nullptr); });
+        std::unordered_map<std::string, uint64_t> files {{file.toStdString(), 5}};
+        std::unordered_map<std::string, AppInfo> apps;
+        emit select->Transfer(files, apps, 5);
+        QTRY_COMPARE(done.count(), 1);
+        receiver.finish();
+
+        // A new connection to the still paired receiver starts with the free space, in plain.
+        std::string first;
+        receiver.run([&](ScriptedReceiver& r) {
+            r.key.clear();
+            r.writeUnit(freeSpaceBytes(uint64_t(8) << 30, uint64_t(2) << 30));
+            first = r.readRaw(1); // the connection watch must not eat or send anything
+        });
+        page.connectTo(page.lastTarget);
+        QCOMPARE(stack(page)->currentIndex(), 2);
+        QCOMPARE(labelText(select, "totalSpaceL"), QString("8 GB"));
+        QCOMPARE(done.count(), 1);
+
+        // The receiver goes away while the user selects: the watch notices it.
+        receiver.abort();
+        receiver.finish();
+        QVERIFY(first.empty());
+        QTRY_COMPARE(done.count(), 2);
+        QCOMPARE(done.at(1).at(0).toInt(), 1);
+        QCOMPARE(labelText(page.findChild<QWidget*>("page_4"), "currentFile"), QString("连接中断"));
+        QTest::qWait(200);
+        QCOMPARE(done.count(), 2);
+        page.Unload();
+    }
+
+    void passwordNoticeOnlyWithApplications_data()
+    {
+        QTest::addColumn<bool>("checked");
+        QTest::newRow("a checked application") << true;
+        QTest::newRow("no checked application") << false;
+    }
+    void passwordNoticeOnlyWithApplications()
+    {
+        QFETCH(bool, checked);
+        ScriptedReceiver receiver(4399);
+        OldPCConnectPage page;
+        page.show();
+        QSignalSpy done(&page, &OldPCConnectPage::Done);
+        page.Load();
+        std::string typed;
+        connectAndPair(page, receiver, &typed);
+        receiver.finish();
+
+        std::string appList = "none";
+        receiver.then([&](ScriptedReceiver& r) { serveTransfer(r, nullptr, &appList); });
+        QStringList boxes;
+        QTimer closer;
+        connect(&closer, &QTimer::timeout, [&] {
+            if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+                boxes << box->windowTitle() + "|" + box->text() + "|" + box->buttons().first()->text();
+                box->buttons().first()->click();
+            }
+        });
+        closer.start(20);
+        std::unordered_map<std::string, uint64_t> files;
+        AppInfo vim;
+        vim.checked = checked;
+        std::unordered_map<std::string, AppInfo> apps {{"vim", vim}};
+        emit page.findChild<SelectDataView*>("page_3")->Transfer(files, apps, 0);
+        QTRY_COMPARE(done.count(), 1);
+        receiver.finish();
+        QTest::qWait(100);
+        if (checked) {
+            QCOMPARE(appList, std::string("vim "));
+            QCOMPARE(boxes, QStringList {"应用安装|需要在新电脑输入密码|确定"});
+        } else {
+            QCOMPARE(appList, std::string("none"));
+            QVERIFY(boxes.isEmpty());
+        }
+        page.Unload();
+    }
+
+    void closingDuringATransfer()
+    {
+        const QString file = workDir.filePath("slow.txt");
+        QFile f(file);
+        QVERIFY(f.open(QIODevice::WriteOnly) && f.write("slow") == 4);
+        f.close();
+
+        ScriptedReceiver receiver(4399);
+        auto* page = new OldPCConnectPage;
+        page->Load();
+        std::string typed;
+        connectAndPair(*page, receiver, &typed);
+        receiver.finish();
+
+        std::atomic<bool> waiting {false};
+        bool sawClose = false;
+        QElapsedTimer timer;
+        std::atomic<qint64> closedAfter {-1};
+        receiver.then([&](ScriptedReceiver& r) {
+            r.readUnit(TransferHeader::Size);
+            r.readRaw(FileHeader::decode(r.readUnit(FileHeader::Size).data()).size);
+            waiting = true;
+            sawClose = r.peerClosed(); // never answers
+            closedAfter = timer.elapsed();
+        });
+        std::unordered_map<std::string, uint64_t> files {{file.toStdString(), 4}};
+        std::unordered_map<std::string, AppInfo> apps;
+        emit page->findChild<SelectDataView*>("page_3")->Transfer(files, apps, 4);
+        QTRY_VERIFY(waiting);
+
+        timer.start();
+        delete page;
+        receiver.finish();
+        QVERIFY(sawClose);
+        // The run waiting for the receiver is woken and joined first, without waiting for any reply.
+        QVERIFY2(closedAfter >= 0 && closedAfter < 2000, qPrintable(QString::number(closedAfter)));
+        QTest::qWait(100); // nothing queued by the stopped run may arrive for the freed page
+    }
+};
+
+MOVANTA_TEST_MAIN(TestOldPCConnectPage)
+#include "tst_oldpcconnectpage.moc"
