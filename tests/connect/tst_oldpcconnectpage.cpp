@@ -51,6 +51,12 @@ void feed(OldPCConnectPage& page, const std::vector<PCItemInfo>& receivers)
     page.hostsChanged = true;
 }
 
+bool changed(OldPCConnectPage& page)
+{
+    std::lock_guard<std::mutex> lock(mutex);
+    return page.hostsChanged;
+}
+
 QList<PCItem*> cards(OldPCConnectPage& page)
 {
     return page.GetOldPCView()->findChildren<PCItem*>();
@@ -185,7 +191,7 @@ private slots:
         page.Load();
         feed(page, {receiverAt("a", "10.1.0.1"), receiverAt("b", "10.1.0.2")});
         QTRY_COMPARE(cards(page).size(), 2);
-        QTRY_VERIFY(!page.hostsChanged);
+        QTRY_VERIFY(!changed(page));
         QPointer<PCItem> first = cards(page).first();
 
         feed(page, {receiverAt("c", "10.1.0.3")});
@@ -278,6 +284,17 @@ private slots:
         }
         QCOMPARE(stack(page)->currentIndex(), 0);
         QVERIFY(!page.paired);
+
+        // Receivers silent since then are forgotten by the first poll of the next load.
+        {
+            std::lock_guard<std::mutex> lock(mutex);
+            for (auto& entry : page.hosts) {
+                entry.second.lastSeen = std::time(nullptr) - 10;
+            }
+        }
+        page.Load();
+        QTRY_VERIFY(cards(page).isEmpty());
+        page.Unload();
     }
 
     void styleFollowsThePage_data()

@@ -172,8 +172,8 @@ private slots:
             skip(QString("the peer program %1 is missing").arg(MOVANTA_E2E_PEER));
         }
         QVERIFY(base.isValid());
-        senderHome = base.filePath("sender-home");
-        receiverHome = base.filePath("receiver-home");
+        senderHome = base.filePath("old-pc/home/alice");
+        receiverHome = base.filePath("new-pc/home/alice");
         senderWork = base.filePath("sender-work");
         receiverWork = base.filePath("receiver-work");
         for (const QString& d : {senderHome, receiverHome, senderWork, receiverWork}) {
