@@ -12,6 +12,7 @@
 #include <QMessageBox>
 #include <QPushButton>
 #include <QThread>
+#include <QTimer>
 
 #include "app/circularprogressbar.h"
 #include "net/distro.h"
@@ -32,6 +33,7 @@ namespace {
 // Assumed throughput of the link, 50 MiB/s.
 constexpr uint64_t BytesPerSecond = 52428800;
 constexpr int NetworkCheckTimeoutMs = 3000;
+constexpr int SelectionInfoIntervalMs = 40;
 // Desktop entries are small; a larger file is not one.
 constexpr std::uintmax_t MaxDesktopEntryBytes = 1 << 20;
 
@@ -80,7 +82,11 @@ SelectDataView::SelectDataView(QWidget* parent) : QWidget(parent), ui(new Ui::Se
     connect(ui->appsPage, &ListView::refresh, this, &SelectDataView::appRefresh);
     connect(this, &SelectDataView::AddFileItemAsync, this, &SelectDataView::addFileItem);
     connect(this, &SelectDataView::AddAppAsync, this, &SelectDataView::AddApp);
-    connect(this, &SelectDataView::UpdateSelectionInfo, this, &SelectDataView::updateSelectionInfo);
+    selectionInfoTimer = new QTimer(this);
+    selectionInfoTimer->setSingleShot(true);
+    selectionInfoTimer->setInterval(SelectionInfoIntervalMs);
+    connect(selectionInfoTimer, &QTimer::timeout, this, &SelectDataView::updateSelectionInfo);
+    connect(this, &SelectDataView::UpdateSelectionInfo, selectionInfoTimer, qOverload<>(&QTimer::start));
 
     loadApps(false);
     updateSelectionInfo();

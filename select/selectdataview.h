@@ -19,6 +19,7 @@
 #include "select/mountpoint.h"
 
 class QListWidgetItem;
+class QTimer;
 class FileDialog;
 class ListItem;
 
@@ -132,6 +133,8 @@ private:
 
     std::atomic<bool> stopping {false};
     std::atomic<bool> selectionInfoPending {false};
+    // Spaces the label updates of a running scan so the window keeps time for the user.
+    QTimer* selectionInfoTimer;
     std::list<std::unique_ptr<ScanJob>> scanJobs;
     std::thread inventory;
 };
