@@ -1,6 +1,7 @@
 #include "manualpdf.h"
 
 #include <cmath>
+#include <cstdio>
 
 #include <QAbstractTextDocumentLayout>
 #include <QDir>
@@ -11,6 +12,8 @@
 #include <QPainter>
 #include <QPdfWriter>
 #include <QTextBlock>
+#include <QTextCursor>
+#include <QTextLayout>
 #include <QTextDocument>
 #include <QUrl>
 
@@ -19,6 +22,7 @@
 namespace {
 
 constexpr int dpi = 300;
+constexpr double screenDpi = 96.0;
 
 double mm(double millimetres)
 {
@@ -37,7 +41,7 @@ const QColor darkBlue(0x1e, 0x40, 0xaf);
 const QColor grey(0x6b, 0x72, 0x80);
 
 // Screenshots are taken at 96 pixels per inch; shown a little smaller than life, they stay sharp.
-constexpr double screenshotScale = dpi / 96.0 * 0.85;
+constexpr double screenshotScale = dpi / screenDpi * 0.85;
 
 QString headingLabel(const ManualBlock& heading)
 {
@@ -132,18 +136,19 @@ QString ManualPdf::bodyHtml(QTextDocument& doc, double textWidth) const
             ++figure;
             double width = std::min(textWidth * 0.96, image.width() * screenshotScale);
             double height = width * image.height() / image.width();
-            const double maxHeight = bodySize.height() * 0.5;
+            const double maxHeight = bodySize.height() * 0.36;
             if (height > maxHeight) {
                 width *= maxHeight / height;
                 height = maxHeight;
             }
             const QUrl url(QStringLiteral("shot:") + block.image);
             doc.addResource(QTextDocument::ImageResource, url, image);
+            // The document reads image sizes as screen pixels and scales them to the PDF's resolution itself.
             html += QStringLiteral(
                 "<p class=\"figure\" align=\"center\"><img src=\"%1\" width=\"%2\" height=\"%3\"></p>")
                         .arg(url.toString())
-                        .arg(std::lround(width))
-                        .arg(std::lround(height));
+                        .arg(std::lround(width * screenDpi / dpi))
+                        .arg(std::lround(height * screenDpi / dpi));
             html += QStringLiteral("<p class=\"caption\" align=\"center\">图 %1　%2</p>")
                         .arg(figure)
                         .arg(manualInlineHtml(block.text));
@@ -152,6 +157,40 @@ QString ManualPdf::bodyHtml(QTextDocument& doc, double textWidth) const
         }
     }
     return html;
+}
+
+void ManualPdf::keepWithNext(QTextDocument& doc)
+{
+    // A heading or a picture at the foot of a page whose next block starts on the following page moves
+    // there too, so no heading is left alone and no caption is parted from its picture. Each move can push
+    // later blocks on, hence the passes.
+    QAbstractTextDocumentLayout* layout = doc.documentLayout();
+    auto pageOf = [&](const QTextBlock& block) {
+        const double top = layout->blockBoundingRect(block).top();
+        const double firstLine = block.layout() && block.layout()->lineCount() > 0 ? block.layout()->lineAt(0).y() : 0;
+        return static_cast<int>((top + firstLine) / bodySize.height());
+    };
+    for (int pass = 0; pass < 20; ++pass) {
+        // Positions are only final once the whole document is laid out; the layout is otherwise lazy.
+        doc.pageCount();
+        bool moved = false;
+        for (QTextBlock block = doc.begin(); block.isValid() && block.next().isValid(); block = block.next()) {
+            const bool heading = block.blockFormat().headingLevel() > 0;
+            const bool picture = block.text().contains(QChar::ObjectReplacementCharacter);
+            if (!(heading || picture) || block.blockFormat().pageBreakPolicy() & QTextFormat::PageBreak_AlwaysBefore
+                || pageOf(block) == pageOf(block.next())) {
+                continue;
+            }
+            QTextBlockFormat format;
+            format.setPageBreakPolicy(QTextFormat::PageBreak_AlwaysBefore);
+            QTextCursor(block).mergeBlockFormat(format);
+            moved = true;
+            break;
+        }
+        if (!moved) {
+            return;
+        }
+    }
 }
 
 bool ManualPdf::write(const QString& path, QString* error) const
@@ -180,12 +219,14 @@ bool ManualPdf::write(const QString& path, QString* error) const
                            "12pt; }"
                            ".head { background-color: #E5E7EB; }"
                            "th { text-align: left; }"
-                           ".figure { margin-top: 10pt; margin-bottom: 4pt; }"
+                           ".figure { margin-top: 10pt; margin-bottom: 4pt; line-height: 100%; }"
                            ".caption { color: #6B7280; font-size: 9pt; margin-bottom: 14pt; }")
                 .arg(m_options.monoFamily));
         doc.setPageSize(bodySize);
         doc.setHtml(bodyHtml(doc, bodySize.width()));
         doc.setPageSize(bodySize);
+        keepWithNext(doc);
+        doc.pageCount();
 
         // Where each heading landed decides the table of contents and the running header.
         QVector<TocEntry> toc;

@@ -42,6 +42,7 @@ private:
     };
 
     QString bodyHtml(QTextDocument& doc, double textWidth) const;
+    static void keepWithNext(QTextDocument& doc);
     void drawTitlePage(QPainter& painter) const;
     void drawTocPage(QPainter& painter, const QVector<TocEntry>& entries, int first, int count) const;
     void drawRunningHeader(QPainter& painter, const QString& chapter, int page) const;

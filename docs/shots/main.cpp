@@ -8,6 +8,7 @@
 #include <cstdlib>
 
 #include <sched.h>
+#include <sys/mount.h>
 #include <unistd.h>
 
 #include <QApplication>
@@ -34,6 +35,14 @@ void makeDemoHome(const QString& root)
             file.write(QByteArray(4096, 'x'));
         }
     }
+}
+
+// An empty /home of its own, so the pictures show /home/xiaoming rather than a scratch path. Needs a
+// private mount namespace; without one the home stays in the scratch folder.
+bool privateHome()
+{
+    return ::unshare(CLONE_NEWNS) == 0 && ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0
+        && ::mount("tmpfs", "/home", "tmpfs", 0, "mode=0755") == 0;
 }
 
 bool privateNetwork()
@@ -76,11 +85,12 @@ int main(int argc, char* argv[])
         std::fprintf(stderr, "cannot make a scratch folder\n");
         return 1;
     }
-    const QString home = scratch.filePath(QStringLiteral("home/user"));
+    const QString home
+        = privateHome() ? QStringLiteral("/home/xiaoming") : scratch.filePath(QStringLiteral("home/xiaoming"));
     makeDemoHome(home);
     qputenv("HOME", home.toUtf8());
-    // The report files land in the working directory.
-    QDir::setCurrent(scratch.path());
+    // Started from the menu, the program works in the home folder, where the report files land.
+    QDir::setCurrent(home);
     qputenv("QT_QPA_PLATFORM", "offscreen");
 
     QApplication::setAttribute(Qt::AA_Use96Dpi, true);

@@ -20,7 +20,10 @@
 #include <QTimer>
 
 #include "app/mainwindow.h"
+#include "net/freespacemessage.h"
+#include "select/filedialog.h"
 #include "select/listitem.h"
+#include "select/selectdataview.h"
 
 #if __has_include("report/resultpage.h")
 #include "report/resultpage.h"
@@ -163,7 +166,8 @@ void PageTour::skip(const QString& name, const QString& why)
     m_skipped.append(name + QStringLiteral(": ") + why);
 }
 
-void PageTour::grabModal(const QString& name, const QString& closeText, const std::function<void()>& open)
+void PageTour::grabModal(const QString& name, const QString& closeText, const std::function<void()>& open,
+    const std::function<void(QWidget*)>& prepare)
 {
     bool seen = false;
     QTimer poll;
@@ -175,6 +179,9 @@ void PageTour::grabModal(const QString& name, const QString& closeText, const st
         }
         seen = true;
         poll.stop();
+        if (prepare) {
+            prepare(modal);
+        }
         save(modal, name);
         for (QAbstractButton* button : modal->findChildren<QAbstractButton*>()) {
             if (button->text().remove(QLatin1Char('&')) == closeText) {
@@ -308,14 +315,20 @@ void PageTour::sender()
 void PageTour::selection(QWidget* senderPage)
 {
     auto* stack = child<QStackedWidget>(senderPage, "stackedWidget");
-    QWidget* select = stack->widget(2);
-    auto* confList = child<QListWidget>(select, "confList");
-    auto* fileList = child<QListWidget>(select, "fileList");
-    if (!confList || confList->count() < 3) {
-        save(&m_window, QStringLiteral("select.png"));
-        skip(QStringLiteral("select-*.png"), QStringLiteral("the selection page has no lists yet"));
+    auto* select = qobject_cast<SelectDataView*>(stack->widget(2));
+    if (!select) {
+        skip(QStringLiteral("select-*.png"), QStringLiteral("no selection page"));
         return;
     }
+    // What the engine does after pairing: the receiver's disk, then a fresh selection.
+    select->setTargetInfo(2, localDistroName());
+    FreeSpaceMessage disk;
+    disk.total = 512ull << 30;
+    disk.free = 371ull << 30;
+    select->updateDiskSize(disk);
+
+    auto* confList = child<QListWidget>(select, "confList");
+    auto* fileList = child<QListWidget>(select, "fileList");
     auto* pushButton = child<QPushButton>(select, "pushButton");
     if (ListItem* home = rowWidget(confList, 0)) {
         home->setChecked(true);
@@ -324,15 +337,6 @@ void PageTour::selection(QWidget* senderPage)
     settle(500);
     save(&m_window, QStringLiteral("select.png"));
 
-    // The browser opens on a double click of the disk row.
-    if (fileList && fileList->count() > 0) {
-        grabModal(QStringLiteral("filebrowser.png"), QStringLiteral("取消"), [&]() {
-            const QRect rect = fileList->visualItemRect(fileList->item(0));
-            QTest::mouseDClick(fileList->viewport(), Qt::LeftButton, {}, QPoint(rect.right() - 4, rect.center().y()));
-        });
-        settle(300);
-    }
-
     clickRow(confList, 2);
     settle(2500);
     save(&m_window, QStringLiteral("select-apps.png"));
@@ -340,6 +344,25 @@ void PageTour::selection(QWidget* senderPage)
 
     if (pushButton) {
         grabModal(QStringLiteral("confirm.png"), QStringLiteral("取消"), [&]() { pushButton->click(); });
+    }
+
+    // Checking the disk row opens the browser; it is shown inside the home folder with two folders ticked.
+    if (ListItem* disk = rowWidget(fileList, 0)) {
+        grabModal(
+            QStringLiteral("filebrowser.png"), QStringLiteral("取消"), [&]() { disk->setChecked(true); },
+            [](QWidget* modal) {
+                auto* dialog = qobject_cast<FileDialog*>(modal);
+                if (!dialog) {
+                    return;
+                }
+                dialog->Open(QDir::homePath().toStdString());
+                for (ListItem* row : dialog->findChildren<ListItem*>()) {
+                    if (row->text() == QStringLiteral("文档") || row->text() == QStringLiteral("图片")) {
+                        row->setChecked(true);
+                    }
+                }
+            });
+        settle(300);
     }
 }
 
@@ -366,6 +389,7 @@ void PageTour::transferAndReport(QWidget* senderPage)
     if (auto* report = qobject_cast<ResultPage*>(stack->widget(4))) {
         using namespace std::chrono;
         const auto start = system_clock::now() - minutes(12) - seconds(30);
+        const auto itemStart = system_clock::now() - seconds(2);
         report->transferStartTime = start;
         const QDir home = QDir::home();
         const struct
@@ -382,10 +406,10 @@ void PageTour::transferAndReport(QWidget* senderPage)
             {4, home.filePath(QStringLiteral("下载/正在使用的文件.lock.tmp")), 1024},
             {16, home.filePath(QStringLiteral("视频/已删除的视频.mp4")), 73400320},
             {0, QStringLiteral("vlc"), 4096},
-            {64, QStringLiteral("example-app"), 11},
+            {64, QStringLiteral("wps-office"), 10},
         };
         for (const auto& item : items) {
-            report->AddFile(item.result, item.path.toStdString(), item.size, start + seconds(5));
+            report->AddFile(item.result, item.path.toStdString(), item.size, itemStart);
         }
         if (steps) {
             QMetaObject::invokeMethod(steps, "changeProgress", Q_ARG(int, 4));

@@ -30,8 +30,10 @@ private:
 
     bool save(QWidget* widget, const QString& name);
     void skip(const QString& name, const QString& why);
-    // Runs `open`, which shows a modal box; pictures the box, then closes it with the button `closeText`.
-    void grabModal(const QString& name, const QString& closeText, const std::function<void()>& open);
+    // Runs `open`, which shows a modal box; lets `prepare` arrange the box, pictures it, then closes it with
+    // the button `closeText`.
+    void grabModal(const QString& name, const QString& closeText, const std::function<void()>& open,
+        const std::function<void(QWidget*)>& prepare = {});
     bool click(const char* buttonName);
     QWidget* contentPage(int index) const;
 
