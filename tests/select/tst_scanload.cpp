@@ -25,6 +25,13 @@ namespace {
 
 constexpr int FileCount = 100000;
 constexpr int FilesPerFolder = 500;
+// A frozen window shows a gap as long as the whole scan (seconds); the bound leaves room for a busy machine
+// and for the slowdown of a ThreadSanitizer build.
+#if defined(__SANITIZE_THREAD__)
+constexpr qint64 MaxGapMs = 2000;
+#else
+constexpr qint64 MaxGapMs = 500;
+#endif
 
 // FileCount files of 3 bytes each in folders of FilesPerFolder.
 void makeTree(const std::string& top)
@@ -96,7 +103,7 @@ private slots:
         std::printf("scan of %d files: %lld ms; GUI timer ticks: %d; longest gap between 10 ms ticks: %lld ms\n",
             FileCount, static_cast<long long>(scanMs), ticks, static_cast<long long>(longestGap));
         std::fflush(stdout);
-        QVERIFY2(longestGap < 500, qPrintable(QStringLiteral("longest gap %1 ms").arg(longestGap)));
+        QVERIFY2(longestGap < MaxGapMs, qPrintable(QStringLiteral("longest gap %1 ms").arg(longestGap)));
     }
 
     void pageGoesDuringAScan()
