@@ -10,16 +10,11 @@ jobs=${TSAN_JOBS:-2}
 
 cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DMOVANTA_SANITIZE=thread -DMOVANTA_BENCH=OFF >/dev/null
 
-# Only the test programs the expression selects: tests/<folder>/tst_<name>.cpp is "<folder>.<name>".
+# Only the test programs the expression selects; the test "<folder>.<name>" is built by test_<folder>_<name>.
 targets=()
-while IFS= read -r src; do
-    folder=$(basename "$(dirname "$src")")
-    name=$(basename "$src" .cpp)
-    name=${name#tst_}
-    if printf '%s\n' "$folder.$name" | grep -Eq -- "$tests_regex"; then
-        targets+=("test_${folder}_${name}")
-    fi
-done < <(find "$root/tests" -mindepth 2 -maxdepth 2 -name 'tst_*.cpp' | sort)
+while read -r test; do
+    targets+=("test_${test%%.*}_${test#*.}")
+done < <(ctest --test-dir "$build" -N -R "$tests_regex" | sed -n 's/^ *Test *#[0-9]*: *\([^ ]*\).*/\1/p')
 
 if [ ${#targets[@]} -eq 0 ]; then
     echo "sanitizers: no test matches $tests_regex" >&2
