@@ -5,6 +5,7 @@
 
 #include "app/exitnow.h"
 #include "app/pagechange.h"
+#include "app/pagefit.h"
 #include "connect/newpcconnectpage.h"
 #include "connect/oldpcconnectpage.h"
 #include "ui_mainwindow.h"
@@ -29,6 +30,8 @@ MainWindow::MainWindow(QWidget* parent)
     ui->content->addWidget(oldPCPage);
     connect(oldPCPage, &OldPCConnectPage::Transfer, this, &MainWindow::hideBottom, Qt::AutoConnection);
     connect(oldPCPage, &OldPCConnectPage::Done, this, &MainWindow::done, Qt::AutoConnection);
+
+    fitStackToCurrentPage(ui->content);
 }
 
 MainWindow::~MainWindow()
