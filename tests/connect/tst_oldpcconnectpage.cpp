@@ -240,16 +240,32 @@ private slots:
         QTRY_COMPARE(cards(*page).size(), 1);
 
         QString seen;
+        QPointer<PCItem> clicked = cards(*page).first();
+        bool aliveWhileBoxShown = false;
+        int ticks = 0;
         QTimer closer;
         connect(&closer, &QTimer::timeout, [&] {
-            if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
-                seen = box->text();
-                box->buttons().first()->click();
+            auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+            if (!box) {
+                return;
             }
+            // A receiver heard while the box is open must not take the clicked card away under its own
+            // mouse handler, which is still running below the box.
+            if (ticks++ == 0) {
+                feed(*page, {receiverAt("late", "10.1.0.5")});
+            }
+            if (ticks < 10) {
+                return;
+            }
+            aliveWhileBoxShown = !clicked.isNull();
+            seen = box->text();
+            box->buttons().first()->click();
         });
         closer.start(20);
-        QTest::mouseClick(cards(*page).first(), Qt::LeftButton);
+        QTest::mouseClick(clicked, Qt::LeftButton);
         QTRY_COMPARE(seen, QString("连接断开!"));
+        QVERIFY(aliveWhileBoxShown);
+        QTRY_COMPARE(cards(*page).size(), 2);
         QCOMPARE(stack(*page)->currentIndex(), 0);
         QTRY_VERIFY(window.findChild<QPushButton*>("homeBtn")->isVisible());
         QVERIFY(!window.findChild<QPushButton*>("transferAgainBtn")->isVisible());
