@@ -59,6 +59,9 @@ test)
     if [ -f "$root/tools/sanitizers.sh" ]; then
         bash "$root/tools/sanitizers.sh" || status=1
     fi
+    if [ -f "$root/tools/fuzz.sh" ]; then
+        bash "$root/tools/fuzz.sh" || status=1
+    fi
     exit $status
     ;;
 *)
