@@ -23,6 +23,7 @@ NewPCConnectPage::NewPCConnectPage(QWidget* parent) : QWidget(parent), ui(new Ui
 NewPCConnectPage::~NewPCConnectPage()
 {
     stopServer();
+    announcer.stop();
     delete ui;
 }
 
@@ -32,6 +33,7 @@ void NewPCConnectPage::Load()
     stopServer();
     server = std::make_unique<TCP::Server>("0.0.0.0", Wire::TcpPort, 32);
     server->Listen(&NewPCConnectPage::OnConn, this, false);
+    announcer.start();
 }
 
 void NewPCConnectPage::stopServer()
@@ -49,6 +51,7 @@ void NewPCConnectPage::Unload()
 {
     stopServer();
     engine->reset();
+    announcer.stop();
     emit setCurrentIndex(0);
     // Page changes the service thread asked for may still be queued; this one must come last.
     QMetaObject::invokeMethod(
@@ -73,6 +76,10 @@ void NewPCConnectPage::transferDone(TCP::Client* client)
 void NewPCConnectPage::on_view_currentChanged(int index)
 {
     viewIndex = index;
+    // A sender has found this computer; nobody else needs to hear of it.
+    if (index != 0) {
+        announcer.stop();
+    }
 }
 
 int NewPCConnectPage::shownPage() const

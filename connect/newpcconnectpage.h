@@ -8,6 +8,7 @@
 
 #include "connect/receiverengine.h"
 #include "connect/receiverevents.h"
+#include "net/announcer.h"
 
 namespace Ui {
 class NewPCConnectPage;
@@ -64,4 +65,5 @@ private:
     std::atomic<bool> stopping {false};
     std::unique_ptr<ReceiverEngine> engine;
     std::unique_ptr<TCP::Server> server;
+    Announcer announcer;
 };

@@ -1,5 +1,6 @@
 #include "connect/receiverengine.h"
 
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
@@ -27,6 +28,11 @@ constexpr uint8_t NoHeader = 8;
 
 // Content is read in slices of this many units (each still keyed from position 0) and written at once.
 constexpr std::size_t UnitsPerRead = 64;
+
+// The server's places (TCP::Server's capacity). When strangers hold them all without a word, the one
+// silent this long gives its place up, so the real sender can still get in.
+constexpr std::size_t ServerPlaces = 32;
+constexpr std::chrono::seconds SilentLimit(5);
 
 uint32_t peerAddress(int fd)
 {
@@ -134,7 +140,21 @@ void ReceiverEngine::tryPair(TCP::Client* client, Session& session)
     }
     // A peer that says nothing must not hold the service thread.
     if (!client->WaitReadable(0)) {
+        if (sessions.size() >= ServerPlaces && !session.spoke
+            && std::chrono::steady_clock::now() - session.since > SilentLimit) {
+            client->Close();
+        }
         return;
+    }
+    if (!session.spoke) {
+        // A scanner's connect-and-close must not wait its turn at the pairing pace before it is noticed.
+        char first;
+        const ssize_t n = ::recv(client->socket, &first, 1, MSG_PEEK | MSG_DONTWAIT);
+        if (n == 0 || (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR)) {
+            client->Close();
+            return;
+        }
+        session.spoke = n > 0;
     }
     if (session.ticket == 0) {
         session.ticket = throttle.takeTicket();
@@ -352,7 +372,8 @@ void ReceiverEngine::connectionLost(TCP::Client* client, const Session& session)
 {
     const bool migrating = owner == client;
     // Someone else's connection dropping while a sender is paired is no news for this user.
-    const bool pairing = !session.trusted && !paired && owner == nullptr;
+    // Nor is a stranger who went without a word (a port scan).
+    const bool pairing = !session.trusted && !paired && owner == nullptr && session.spoke;
     forget(client);
     if (migrating) {
         // A later connection of the same sender starts again with the free space, as it expects.

@@ -14,11 +14,11 @@
 #include <QFile>
 #include <QLabel>
 #include <QProgressBar>
-#include <QSignalSpy>
 #include <QTemporaryDir>
 
 #include "connect/newpcconnectpage.h"
 #include "connect/pcpairpage.h"
+#include "pagesignals.h"
 #include "scriptedsender.h"
 #include "testmain.h"
 #include "transfer/transferpage.h"
@@ -250,7 +250,7 @@ private slots:
 
     void droppedMidFileKeepsTheOldFile()
     {
-        QSignalSpy done(page.get(), &NewPCConnectPage::Done);
+        PageSignals seen(page.get());
         writeFile(homePath("precious.txt"), "precious");
         begin(1, 3000);
         const std::string content = randomBytes(3000, 7);
@@ -259,8 +259,8 @@ private slots:
         QVERIFY(sender.send(content.substr(1024, 500))); // half a unit, then the line goes dead
         QTest::qWait(100);
         sender.close();
-        QTRY_COMPARE(done.count(), 1);
-        QCOMPARE(done.at(0).at(0).toInt(), 1);
+        QTRY_COMPARE(seen.done.size(), 1);
+        QCOMPARE(seen.done.at(0), 1);
         QTRY_COMPARE(page->findChild<QLabel*>("currentFile")->text(), QString("连接中断"));
         QCOMPARE(readAll(homePath("precious.txt")), QByteArray("precious"));
         QCOMPARE(leftovers(home->path()), QStringList());
@@ -268,13 +268,13 @@ private slots:
 
     void droppedMidFileLeavesNoNewFile()
     {
-        QSignalSpy done(page.get(), &NewPCConnectPage::Done);
+        PageSignals seen(page.get());
         begin(1, 3000);
         QVERIFY(sender.send(ScriptedSender::fileHeader("/home/alice/new.txt", 11, 3000)));
         QVERIFY(sender.send(randomBytes(1024, 3)));
         QTest::qWait(100);
         sender.close();
-        QTRY_COMPARE(done.count(), 1);
+        QTRY_COMPARE(seen.done.size(), 1);
         QVERIFY(!QFile::exists(homePath("new.txt")));
     }
 

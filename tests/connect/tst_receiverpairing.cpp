@@ -1,10 +1,14 @@
 #include <cstdlib>
 #include <memory>
 
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
 #include <QElapsedTimer>
 #include <QLabel>
 #include <QProgressBar>
-#include <QSignalSpy>
 #include <QStackedWidget>
 #include <QTemporaryDir>
 #include <QTimer>
@@ -12,6 +16,7 @@
 #include "connect/diskspace.h"
 #include "connect/newpcconnectpage.h"
 #include "connect/pcpairpage.h"
+#include "pagesignals.h"
 #include "scriptedsender.h"
 #include "testmain.h"
 
@@ -55,6 +60,36 @@ private:
         QVERIFY(sender.waitClosed());
     }
 
+    // Datagrams of 66 bytes heard on port 43999 within timeoutMs.
+    static int announcementsHeard(int timeoutMs)
+    {
+        const int fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+        const int on = 1;
+        ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof(on));
+        sockaddr_in any {};
+        any.sin_family = AF_INET;
+        any.sin_port = htons(43999);
+        if (::bind(fd, reinterpret_cast<sockaddr*>(&any), sizeof(any)) != 0) {
+            ::close(fd);
+            return -1;
+        }
+        int heard = 0;
+        QElapsedTimer clock;
+        clock.start();
+        while (clock.elapsed() < timeoutMs) {
+            QCoreApplication::processEvents();
+            pollfd p {fd, POLLIN, 0};
+            if (::poll(&p, 1, 10) > 0) {
+                char datagram[128];
+                if (::recv(fd, datagram, sizeof(datagram), 0) == 66) {
+                    ++heard;
+                }
+            }
+        }
+        ::close(fd);
+        return heard;
+    }
+
 private slots:
     void init()
     {
@@ -78,6 +113,15 @@ private slots:
         QCOMPARE(code().size(), std::size_t(6));
     }
 
+    void announcesUntilASenderConnects()
+    {
+        QVERIFY(announcementsHeard(3500) >= 1);
+        ScriptedSender sender;
+        QVERIFY(sender.connectTo());
+        QTRY_COMPARE(view()->currentIndex(), 1);
+        QCOMPARE(announcementsHeard(3500), 0);
+    }
+
     void connectingShowsTheCode()
     {
         ScriptedSender sender;
@@ -88,12 +132,11 @@ private slots:
     // The reply is plain; the free space that follows at once is keyed with the code.
     void wrongThenRightCode()
     {
-        QSignalSpy transfer(page.get(), &NewPCConnectPage::Transfer);
-        QSignalSpy done(page.get(), &NewPCConnectPage::Done);
+        PageSignals seen(page.get());
         ScriptedSender sender;
         QVERIFY(sender.connectTo());
         QCOMPARE(sender.pair(wrongCode()), std::string("S1"));
-        QCOMPARE(transfer.count(), 0);
+        QCOMPARE(seen.transfers, 0);
         QCOMPARE(sender.pair(code()), std::string("S0"));
 
         const std::string raw = sender.recvPlain(16);
@@ -107,13 +150,13 @@ private slots:
         QVERIFY(ScriptedSender::readU64(plain, 8) <= here.total);
         QVERIFY(raw != plain);
 
-        QTRY_COMPARE(transfer.count(), 1);
+        QTRY_COMPARE(seen.transfers, 1);
         QTRY_COMPARE(view()->currentIndex(), 2);
         QTRY_COMPARE(transferText("currentWork"), QString("正在接收数据..."));
 
         emptyMigration(sender);
-        QTRY_COMPARE(done.count(), 1);
-        QCOMPARE(done.at(0).at(0).toInt(), 0);
+        QTRY_COMPARE(seen.done.size(), 1);
+        QCOMPARE(seen.done.at(0), 0);
         QTRY_COMPARE(transferText("currentWork"), QString("迁移完成，请在旧电脑上查看报告"));
         QCOMPARE(page->findChild<QProgressBar*>("progressBar")->value(), 100);
     }
@@ -227,19 +270,19 @@ private slots:
 
     void senderLeavingTheCodePageIsReported()
     {
-        QSignalSpy done(page.get(), &NewPCConnectPage::Done);
+        PageSignals seen(page.get());
         ScriptedSender sender;
         QVERIFY(sender.connectTo());
         QTRY_COMPARE(view()->currentIndex(), 1);
         sender.close();
-        QTRY_COMPARE(done.count(), 1);
-        QCOMPARE(done.at(0).at(0).toInt(), 1);
+        QTRY_COMPARE(seen.done.size(), 1);
+        QCOMPARE(seen.done.at(0), 1);
     }
 
     // Once a sender is paired, a stranger's dropped connection is not this user's failure.
     void strangerLeavingDuringAMigrationIsNotReported()
     {
-        QSignalSpy done(page.get(), &NewPCConnectPage::Done);
+        PageSignals seen(page.get());
         ScriptedSender sender;
         pairAndReadSpace(sender);
         {
@@ -248,11 +291,11 @@ private slots:
             QVERIFY(stranger.sendPlain("12"));
         }
         QTest::qWait(300);
-        QCOMPARE(done.count(), 0);
+        QCOMPARE(seen.done.size(), 0);
         QCOMPARE(view()->currentIndex(), 2);
         emptyMigration(sender);
-        QTRY_COMPARE(done.count(), 1);
-        QCOMPARE(done.at(0).at(0).toInt(), 0);
+        QTRY_COMPARE(seen.done.size(), 1);
+        QCOMPARE(seen.done.at(0), 0);
     }
 
     void hugeApplicationListIsAProtocolError_data()
@@ -265,15 +308,15 @@ private slots:
     void hugeApplicationListIsAProtocolError()
     {
         QFETCH(uint, length);
-        QSignalSpy done(page.get(), &NewPCConnectPage::Done);
+        PageSignals seen(page.get());
         ScriptedSender sender;
         pairAndReadSpace(sender);
         QVERIFY(sender.sendTransferHeader(0, 1000));
         QVERIFY(sender.send("S1"));
         QVERIFY(sender.send(ScriptedSender::u32(length)));
         QVERIFY(sender.waitClosed());
-        QTRY_COMPARE(done.count(), 1);
-        QCOMPARE(done.at(0).at(0).toInt(), 1);
+        QTRY_COMPARE(seen.done.size(), 1);
+        QCOMPARE(seen.done.at(0), 1);
         QTRY_COMPARE(transferText("currentFile"), QString("连接中断"));
 
         // The same sender can come back and start over with the free space.
