@@ -115,9 +115,15 @@ SCRIPT
         QT_PLUGIN_PATH="$plugins" QT_QPA_GENERIC_PLUGINS=movantahelpclicker \
         MOVANTA_HELPCLICK_LOG="$work/helpclick.log" exec "$target") >"$work/program.log" 2>&1 &
     pid=$!
-    sleep 4
+    # The window is up once the clicker has pressed the button; a loaded machine may take a while.
+    waited=0
+    while [ ! -s "$work/helpclick.log" ] && [ "$waited" -lt 60 ] && kill -0 "$pid" 2>/dev/null; do
+        sleep 0.5
+        waited=$((waited + 1))
+    done
+    sleep 2
     if kill -0 "$pid" 2>/dev/null; then
-        pass "the program started from \"Exec=$exec_line\" is still running after 4 s"
+        pass "the program started from \"Exec=$exec_line\" is still running after its window came up"
         kill "$pid"
         wait "$pid" 2>/dev/null
     else
