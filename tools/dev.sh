@@ -13,7 +13,7 @@ packages=(
     build-essential cmake pkg-config
     qtbase5-dev qtbase5-dev-tools libqt5svg5-dev
     iproute2 util-linux procps
-    fonts-noto-cjk xdg-utils pkexec
+    fonts-noto-cjk fonts-dejavu-core xdg-utils pkexec
     imagemagick xvfb xauth x11-apps
     socat rsync netcat-openbsd time
     poppler-utils desktop-file-utils appstream lintian dpkg-dev fakeroot file
