@@ -162,6 +162,8 @@ void OldPCConnectPage::Paired()
 
     FreeSpaceMessage space;
     if (client.state != TCP::Connected || !Wire::recvFreeSpace(client, space)) {
+        // Reported once: the watch would otherwise find the same lost connection again.
+        watchTimer.stop();
         connectionBroken();
         return;
     }

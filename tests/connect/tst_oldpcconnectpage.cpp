@@ -432,6 +432,30 @@ private slots:
         page.Unload();
     }
 
+    void receiverGoneAfterPairing()
+    {
+        ScriptedReceiver receiver(4399);
+        OldPCConnectPage page;
+        QSignalSpy done(&page, &OldPCConnectPage::Done);
+        page.Load();
+        receiver.run([](ScriptedReceiver& r) {
+            r.readRaw(6);
+            r.writeRaw("S0");
+            r.abort(); // no free-space report
+        });
+        feed(page, {receiverAt("study", "127.0.0.1")});
+        QTRY_COMPARE(cards(page).size(), 1);
+        QTest::mouseClick(cards(page).first(), Qt::LeftButton);
+        QTest::keyClicks(page.findChild<PCPairPage*>("page_2"), "314159");
+        receiver.finish();
+        QCOMPARE(done.count(), 1);
+        QCOMPARE(done.at(0).at(0).toInt(), 1);
+        QCOMPARE(labelText(page.findChild<QWidget*>("page_4"), "currentFile"), QString("连接中断"));
+        QTest::qWait(300);
+        QCOMPARE(done.count(), 1);
+        page.Unload();
+    }
+
     void passwordNoticeOnlyWithApplications_data()
     {
         QTest::addColumn<bool>("checked");
