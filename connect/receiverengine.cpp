@@ -175,6 +175,8 @@ void ReceiverEngine::tryPair(TCP::Client* client, Session& session)
     paired = true;
     pairedPeer = session.peer;
     session.trusted = true;
+    // The connection that gave the code migrates; others from its address wait, however early they came.
+    owner = client;
     Wire::sendPairReply(*client, true);
     client->key.assign(code.begin(), code.end());
     events.workChanged(u8"等待连接");
@@ -372,8 +374,7 @@ void ReceiverEngine::connectionLost(TCP::Client* client, const Session& session)
 {
     const bool migrating = owner == client;
     // Someone else's connection dropping while a sender is paired is no news for this user.
-    // Nor is a stranger who went without a word (a port scan).
-    const bool pairing = !session.trusted && !paired && owner == nullptr && session.spoke;
+    const bool pairing = !session.trusted && !paired && owner == nullptr;
     forget(client);
     if (migrating) {
         // A later connection of the same sender starts again with the free space, as it expects.

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <string>
 #include <unordered_map>
@@ -39,6 +40,8 @@ private:
         bool trusted = false; // gave the code, or came from the address that did
         bool freeSpaceSent = false;
         uint64_t ticket = 0; // place in the pairing queue, 0 when none
+        bool spoke = false; // sent at least one byte
+        std::chrono::steady_clock::time_point since = std::chrono::steady_clock::now();
     };
 
     Session& sessionFor(TCP::Client* client);

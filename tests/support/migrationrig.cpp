@@ -131,12 +131,34 @@ Sender::~Sender()
     worker.stop();
 }
 
-Sender::Opened Sender::open(uint16_t port, const std::string& code)
+Watchdog::Watchdog(TCP::Client& client, int timeoutMs)
+{
+    thread = std::thread([this, &client, timeoutMs] {
+        std::unique_lock<std::mutex> lock(mutex);
+        if (!wake.wait_for(lock, std::chrono::milliseconds(timeoutMs), [this] { return done; })) {
+            didFire = true;
+            client.Shutdown();
+        }
+    });
+}
+
+Watchdog::~Watchdog()
+{
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        done = true;
+    }
+    wake.notify_all();
+    thread.join();
+}
+
+Sender::Opened Sender::open(uint16_t port, const std::string& code, int timeoutMs)
 {
     client = TCP::Client("127.0.0.1", port);
     if (!client.Connect()) {
         return Opened::ConnectFailed;
     }
+    Watchdog watchdog(client, timeoutMs);
     if (!paired) {
         if (!Wire::sendCode(client, code)) {
             return Opened::PairingLost;

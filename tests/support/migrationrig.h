@@ -1,10 +1,12 @@
 #pragma once
 
 #include <atomic>
+#include <condition_variable>
 #include <cstdint>
 #include <memory>
 #include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "connect/receiverengine.h"
@@ -97,12 +99,32 @@ private:
 
 // The old computer: connects, pairs unless it is still paired, reads the free space and runs a plan on
 // the sender engine's worker thread.
+// Shuts a connection down when a wait on it lasts past the deadline, so a test that finds the other side
+// stuck fails instead of hanging.
+class Watchdog
+{
+public:
+    Watchdog(TCP::Client& client, int timeoutMs);
+    ~Watchdog();
+    Watchdog(const Watchdog&) = delete;
+    Watchdog& operator=(const Watchdog&) = delete;
+    bool fired() const { return didFire; }
+
+private:
+    std::mutex mutex;
+    std::condition_variable wake;
+    bool done = false;
+    std::atomic<bool> didFire {false};
+    std::thread thread;
+};
+
 class Sender
 {
 public:
     ~Sender();
     enum class Opened { Ready, ConnectFailed, PairingLost, WrongCode, FreeSpaceLost };
-    Opened open(uint16_t port, const std::string& code = Code);
+    // Gives up (PairingLost or FreeSpaceLost) when the receiver has not answered within timeoutMs.
+    Opened open(uint16_t port, const std::string& code = Code, int timeoutMs = 60000);
     void start(SendPlan plan);
     // Waits for the run's end; false when it did not end in time (the run is then stopped).
     bool finish(int timeoutMs = 60000);
