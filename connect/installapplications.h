@@ -2,10 +2,13 @@
 
 #include <string>
 
+class ReceiverEvents;
+
 namespace TCP {
 struct Client;
 }
 
-// The application phase of a migration, after the list arrived: answers "S3" and sends the installation
-// report. The package installation itself is not wired in yet, so the report is empty.
-void installApplications(TCP::Client* client, const std::string& list);
+// The application phase of a migration, after the list arrived: waits for other package managers, answers
+// "S3", installs the packages with the desktop's password prompt and sends the installation report.
+// startProgress is where the transfer bar stood when the files were done.
+void installApplications(TCP::Client* client, const std::string& list, ReceiverEvents& events, int startProgress);

@@ -4,10 +4,9 @@
 #include <vector>
 
 // Package names arrive from the network and end up on command lines, so only names that Debian itself
-// accepts are let through: lower-case letters, digits, "+", "-" and ".", at least two characters,
-// beginning with a letter or digit, with an optional ":arch" suffix. None of these characters means
-// anything to the shell.
-bool isValidPackageName(const std::string& name);
+// accepts are let through (isValidPackageName, shared with the sender's inventory): none of their
+// characters means anything to the shell.
+#include "select/inventory.h"
 
 // The names of a received application list: every text followed by one space, in order. Text after the
 // last space is not a name.

@@ -328,7 +328,7 @@ void ReceiverEngine::finishMigration(TCP::Client* client)
         client->Close();
         return;
     case Wire::AppListRead::List:
-        installApplications(client, list);
+        installApplications(client, list, events, lastProgress < 0 ? 0 : lastProgress);
         break;
     case Wire::AppListRead::NoList:
         break;
