@@ -8,6 +8,7 @@
 #include <QPushButton>
 
 #include "app/cloneprogresswidget.h"
+#include "app/pagefit.h"
 #include "connect/connectionwatch.h"
 #include "connect/oldpcview.h"
 #include "connect/pcpairpage.h"
@@ -45,6 +46,8 @@ OldPCConnectPage::OldPCConnectPage(QWidget* parent)
 
     ui->page_2->setForOldPC();
     emit ui->progressWidget->changeProgress(1);
+    // The selection page is far wider than the others; the window widens only while it shows.
+    fitStackToCurrentPage(ui->stackedWidget);
 }
 
 OldPCConnectPage::~OldPCConnectPage()
