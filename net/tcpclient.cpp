@@ -55,6 +55,7 @@ Client::Client(Client&& other) noexcept
     , key(std::move(other.key))
     , state(other.state.exchange(NotConnected))
     , length(std::exchange(other.length, 0))
+    , bytesRead(std::exchange(other.bytesRead, 0))
 {
     std::memcpy(buffer, other.buffer, sizeof(buffer));
 }
@@ -68,6 +69,7 @@ Client& Client::operator=(Client&& other) noexcept
         key = std::move(other.key);
         state = other.state.exchange(NotConnected);
         length = std::exchange(other.length, 0);
+        bytesRead = std::exchange(other.bytesRead, 0);
         std::memcpy(buffer, other.buffer, sizeof(buffer));
     }
     return *this;
@@ -145,6 +147,7 @@ int64_t Client::RecvUnkeyed(unsigned long size, bool all, void* into)
         result = ::recv(socket, target + length, size - static_cast<unsigned long>(length), 0);
         if (result > 0) {
             length += result;
+            bytesRead += static_cast<uint64_t>(result);
             if (!all) {
                 break;
             }

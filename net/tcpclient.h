@@ -25,6 +25,8 @@ struct Client
     std::atomic<ConnectionStates> state {NotConnected};
     char buffer[1025] {};
     int64_t length = 0;
+    // Bytes taken from the socket over the record's life; the server's loop reads it to see progress.
+    uint64_t bytesRead = 0;
 
     // No socket yet (state NotConnected).
     Client();

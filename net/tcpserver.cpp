@@ -79,11 +79,12 @@ void Server::serve(ServerCallback callback, void* arg)
         return;
     }
     stopped = 0;
+    std::vector<int> wake;
     while (!stopRequest) {
         acceptPending();
-        serviceClients(callback, arg);
-        // Wake at once for a new connection; otherwise come back within a millisecond.
-        Socket::waitReadable(socket, ServicePauseMs);
+        wake.clear();
+        serviceClients(callback, arg, wake);
+        pause(wake);
     }
     stopped = 1;
 }
@@ -101,7 +102,20 @@ void Server::acceptPending()
     }
 }
 
-void Server::serviceClients(ServerCallback callback, void* arg)
+// Wakes at once for a new connection or for bytes a client is waiting to have read (a sender's next file
+// must not wait out the pause); otherwise comes back within a millisecond.
+void Server::pause(const std::vector<int>& wake)
+{
+    std::vector<pollfd> watched;
+    watched.reserve(wake.size() + 1);
+    watched.push_back({socket, POLLIN, 0});
+    for (const int fd : wake) {
+        watched.push_back({fd, POLLIN, 0});
+    }
+    while (::poll(watched.data(), watched.size(), ServicePauseMs) < 0 && errno == EINTR) { }
+}
+
+void Server::serviceClients(ServerCallback callback, void* arg, std::vector<int>& wake)
 {
     for (std::size_t i = 0;; ++i) {
         Client* client = nullptr;
@@ -116,11 +130,18 @@ void Server::serviceClients(ServerCallback callback, void* arg)
         if (stopRequest) {
             return;
         }
+        const bool readable = Socket::waitReadable(client->socket, 0);
+        const uint64_t readBefore = client->bytesRead;
         callback(client, arg);
         if (client->state != Connected) {
             std::lock_guard<std::mutex> lock(clientsMutex);
             clients.erase(clients.begin() + static_cast<std::ptrdiff_t>(i));
             return;
+        }
+        // Bytes the callback left where they were (a code waiting its turn, a peer's close it did not look
+        // at) would end every pause at once; such a client keeps the loop's plain pace.
+        if (!readable || client->bytesRead != readBefore) {
+            wake.push_back(client->socket);
         }
     }
 }

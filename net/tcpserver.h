@@ -46,7 +46,9 @@ private:
     bool prepare();
     void serve(ServerCallback callback, void* arg);
     void acceptPending();
-    void serviceClients(ServerCallback callback, void* arg);
+    // Serves every client once; `wake` gets the sockets whose next bytes should end the loop's pause.
+    void serviceClients(ServerCallback callback, void* arg, std::vector<int>& wake);
+    void pause(const std::vector<int>& wake);
 
     // Asked to stop; unlike `stopped`, never cleared by a loop that starts late.
     std::atomic<bool> stopRequest {false};

@@ -44,11 +44,25 @@ bool sendU32(TCP::Client& c, uint32_t value)
     return sendUnit(c, bytes, sizeof(bytes));
 }
 
-// Keys every Unit-sized slice from key position 0, as one Send per unit would.
+// Keys every Unit-sized slice from key position 0, as one Send per unit would. Every slice meets the same
+// run of key bytes, so it is XORed with that run laid out once: a loop without a modulo per byte, which
+// the compiler vectorises (it matters at a gigabyte per file).
 void keyUnits(char* data, std::size_t n, const std::vector<char>& key)
 {
+    if (key.empty() || n == 0) {
+        return;
+    }
+    char pad[Unit];
+    const std::size_t padLength = unitSize(n);
+    for (std::size_t i = 0; i < padLength; ++i) {
+        pad[i] = key[i % key.size()];
+    }
     for (std::size_t at = 0; at < n; at += Unit) {
-        Socket::applyKey(data + at, unitSize(n - at), key);
+        char* unit = data + at;
+        const std::size_t length = unitSize(n - at);
+        for (std::size_t i = 0; i < length; ++i) {
+            unit[i] ^= pad[i];
+        }
     }
 }
 
