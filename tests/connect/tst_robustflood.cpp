@@ -141,7 +141,8 @@ private slots:
             strangers.push_back(std::make_unique<RawPeer>(source.toLatin1().constData()));
             QVERIFY(strangers.back()->connected);
         }
-        QTRY_VERIFY_WITH_TIMEOUT(receiver->connections() >= std::size_t(std::min(count, 32)), 10000);
+        // All of them hold a place (when all 32 are taken, one silent for long gives its place up).
+        QTRY_VERIFY_WITH_TIMEOUT(receiver->connections() >= std::size_t(std::min(count, 31)), 20000);
         migrate();
     }
 
