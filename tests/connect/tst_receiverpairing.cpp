@@ -16,6 +16,7 @@
 #include "connect/diskspace.h"
 #include "connect/newpcconnectpage.h"
 #include "connect/pcpairpage.h"
+#include "migrationrig.h"
 #include "pagesignals.h"
 #include "scriptedsender.h"
 #include "testmain.h"
@@ -26,6 +27,7 @@ class TestReceiverPairing : public QObject
     Q_OBJECT
 
 private:
+    std::unique_ptr<QTemporaryDir> tools;
     std::unique_ptr<QTemporaryDir> home;
     std::unique_ptr<NewPCConnectPage> page;
 
@@ -91,6 +93,15 @@ private:
     }
 
 private slots:
+    void initTestCase()
+    {
+        // An application list reaches the installer: only logging stand-ins for the package tools may run.
+        tools = std::make_unique<QTemporaryDir>();
+        const std::string dir = tools->path().toStdString();
+        QVERIFY(MigrationRig::writeFakeTools(dir, dir + "/calls.log"));
+        ::setenv("PATH", (dir + ":" + std::getenv("PATH")).c_str(), 1);
+    }
+
     void init()
     {
         home = std::make_unique<QTemporaryDir>();
@@ -342,6 +353,12 @@ private slots:
         QCOMPARE(sender.recv(1), std::string(1, '\0'));
         QCOMPARE(sender.recv(2), std::string("S0"));
         QVERIFY(sender.waitClosed());
+        // hello is in the archive, so the installer was asked for it; dpkg does not know it afterwards.
+        const std::string calls = MigrationRig::readFile(tools->path().toStdString() + "/calls.log");
+        QVERIFY2(
+            calls.find("pkexec bash -c apt update && ACCEPT_EULA=Y apt-get install -y --no-install-recommends hello ")
+                != std::string::npos,
+            calls.c_str());
     }
 
     void loadUnloadLoad()
