@@ -345,6 +345,8 @@ def main():
         return 1
     finally:
         bench.stop_rsyncd()
+        if not results or len(results) < len(names):
+            shutil.rmtree(tmp, ignore_errors=True)
 
     print("\nResults (medians):")
     print(f"{'set':4s} {'contestant':10s} {'seconds':>8s} {'MB/s':>8s} {'files/s':>9s} {'ratio to tar':>12s}")
