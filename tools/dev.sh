@@ -15,7 +15,7 @@ packages=(
     iproute2 util-linux procps
     fonts-noto-cjk fonts-dejavu-core xdg-utils pkexec
     imagemagick xvfb xauth x11-apps
-    socat rsync netcat-openbsd time
+    socat rsync netcat-openbsd time python3
     poppler-utils desktop-file-utils appstream lintian dpkg-dev fakeroot file
     clang libclang-rt-14-dev
 )
