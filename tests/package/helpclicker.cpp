@@ -40,9 +40,9 @@ class HelpClickerPlugin : public QGenericPlugin
     Q_PLUGIN_METADATA(IID QGenericPluginFactoryInterface_iid FILE "helpclicker.json")
 
 public:
-    QObject* create(const QString& key, const QString& specification) override
+    QObject* create(const QString& key, const QString& parameters) override
     {
-        Q_UNUSED(specification)
+        Q_UNUSED(parameters)
         return key.compare(QLatin1String("movantahelpclicker"), Qt::CaseInsensitive) == 0 ? new HelpClicker(qApp)
                                                                                           : nullptr;
     }
