@@ -4,59 +4,28 @@
 //
 // The process does not make a network namespace of its own: bench/run.sh starts the whole benchmark in a
 // private one, where receiver, sender and the baselines meet on loopback.
-#include <chrono>
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <fstream>
-#include <functional>
 #include <string>
 
 #include <sys/resource.h>
 #include <unistd.h>
 
 #include <QApplication>
-#include <QCheckBox>
 #include <QDir>
-#include <QEventLoop>
 #include <QElapsedTimer>
-#include <QLabel>
-#include <QListWidget>
-#include <QMessageBox>
-#include <QPushButton>
-#include <QSocketNotifier>
-#include <QStackedWidget>
 #include <QTimer>
-#include <QtTest>
+#include <QWidget>
 
-#include "app/mainwindow.h"
-#include "connect/newpcconnectpage.h"
 #include "connect/oldpcconnectpage.h"
-#include "connect/oldpcview.h"
-#include "connect/pcitem.h"
-#include "connect/pcpairpage.h"
-#include "select/listitem.h"
+#include "wizarddriver.h"
 
 namespace {
 
+const std::string Marker = "@@BENCH@@";
 constexpr int StepTimeoutMs = 600000;
-
-void reply(const std::string& text)
-{
-    std::printf("@@BENCH@@ %s\n", text.c_str());
-    std::fflush(stdout);
-}
-
-std::string utf8(const QString& s)
-{
-    return s.toUtf8().toStdString();
-}
-
-QString labelText(QWidget* root, const char* name)
-{
-    auto* label = root ? root->findChild<QLabel*>(name) : nullptr;
-    return label ? label->text() : QString();
-}
 
 double cpuSeconds()
 {
@@ -85,52 +54,23 @@ bool resetPeakMemory()
     return static_cast<bool>(refs.flush());
 }
 
-class LineReader
+bool hasChildren()
 {
-public:
-    explicit LineReader(int fd) : fd(fd) { }
-    bool fill()
-    {
-        char chunk[512];
-        for (;;) {
-            const ssize_t n = ::read(fd, chunk, sizeof(chunk));
-            if (n > 0) {
-                pending.append(chunk, static_cast<std::size_t>(n));
-                return true;
-            }
-            if (n < 0 && errno == EINTR) {
-                continue;
-            }
-            return false;
+    QDir tasks("/proc/self/task");
+    for (const QString& task : tasks.entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
+        std::ifstream children(("/proc/self/task/" + task + "/children").toStdString());
+        std::string pid;
+        if (children >> pid) {
+            return true;
         }
     }
-    bool next(std::string& line)
-    {
-        const std::size_t end = pending.find('\n');
-        if (end == std::string::npos) {
-            return false;
-        }
-        line = pending.substr(0, end);
-        pending.erase(0, end + 1);
-        return true;
-    }
+    return false;
+}
 
-private:
-    int fd;
-    std::string pending;
-};
-
-class Driver
+class BenchCommands
 {
 public:
-    explicit Driver(const std::string& role) : role(role)
-    {
-        window.show();
-        newPage = window.findChild<NewPCConnectPage*>();
-        oldPage = window.findChild<OldPCConnectPage*>();
-        QObject::connect(newPage, &NewPCConnectPage::Done, [this](int code) { receiverDone << code; });
-        QObject::connect(oldPage, &OldPCConnectPage::Done, [this](int code) { senderDone << code; });
-    }
+    explicit BenchCommands(const std::string& role) : driver(role, Marker, StepTimeoutMs) { }
 
     void handle(const std::string& line)
     {
@@ -138,62 +78,51 @@ public:
         const std::string command = line.substr(0, space);
         const std::string arg = space == std::string::npos ? std::string() : line.substr(space + 1);
         if (command == "role") {
-            chooseRole();
+            if (driver.chooseRole()) {
+                driver.reply("ok");
+            }
         } else if (command == "settle") {
             settle();
         } else if (command == "cards") {
-            waitForCards();
+            if (driver.waitForCards(1)) {
+                driver.reply("cards");
+            }
         } else if (command == "idlecpu") {
             idleCpu(std::atoi(arg.c_str()));
         } else if (command == "click") {
-            clickCard();
+            if (driver.clickCard()) {
+                driver.reply("pairing");
+            }
         } else if (command == "code") {
-            readCode();
+            std::string code;
+            if (driver.receiverCode(code)) {
+                driver.reply("code " + code);
+            }
         } else if (command == "type") {
-            typeCode(arg);
+            if (driver.typeCode(arg)) {
+                driver.reply("selecting");
+            }
         } else if (command == "select") {
             selectHome();
         } else if (command == "start") {
             startTransfer();
         } else if (command == "waitdone") {
-            waitReceiverDone();
+            if (driver.waitReceiverEnd(1)) {
+                driver.reply("done " + std::to_string(driver.receiverEnds().last()));
+            }
         } else if (command == "hwmreset") {
-            reply(resetPeakMemory() ? "reset" : "error cannot reset the peak");
+            driver.reply(resetPeakMemory() ? "reset" : "error cannot reset the peak");
         } else if (command == "hwm") {
-            reply("hwm " + peakMemory());
+            driver.reply("hwm " + peakMemory());
         } else if (command == "quit") {
-            reply("bye");
+            driver.reply("bye");
             QCoreApplication::quit();
         } else {
-            reply("error unknown command " + command);
+            driver.reply("error unknown command " + command);
         }
     }
 
 private:
-    // Runs the event loop as the application would (blocked in poll until something happens), checking
-    // the condition every few milliseconds; QTest::qWaitFor would sleep the GUI thread between checks.
-    bool waitFor(const std::function<bool()>& condition, const std::string& what, int timeoutMs = StepTimeoutMs)
-    {
-        if (condition()) {
-            return true;
-        }
-        QEventLoop loop;
-        QTimer check;
-        QObject::connect(&check, &QTimer::timeout, [&] {
-            if (condition()) {
-                loop.quit();
-            }
-        });
-        QTimer::singleShot(timeoutMs, &loop, &QEventLoop::quit);
-        check.start(5);
-        loop.exec();
-        if (condition()) {
-            return true;
-        }
-        reply("error timed out waiting for " + what);
-        return false;
-    }
-
     // The application inventory runs package tools at start-up; a benchmark run begins after it, as a user
     // who has just opened the wizard would not yet have started either.
     void settle()
@@ -202,7 +131,7 @@ private:
         clock.start();
         QElapsedTimer quiet;
         quiet.start();
-        const bool settled = waitFor(
+        const bool settled = driver.waitFor(
             [&] {
                 if (hasChildren()) {
                     quiet.restart();
@@ -211,42 +140,8 @@ private:
             },
             "the start-up tools to end");
         if (settled) {
-            reply("settled " + std::to_string(clock.elapsed() / 1000.0));
+            driver.reply("settled " + std::to_string(clock.elapsed() / 1000.0));
         }
-    }
-
-    static bool hasChildren()
-    {
-        QDir tasks("/proc/self/task");
-        for (const QString& task : tasks.entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
-            std::ifstream children(("/proc/self/task/" + task + "/children").toStdString());
-            std::string pid;
-            if (children >> pid) {
-                return true;
-            }
-        }
-        return false;
-    }
-
-    void chooseRole()
-    {
-        auto* chooser = window.findChild<QWidget*>("choosePC");
-        auto* card = chooser->findChild<QWidget*>(role == "receiver" ? "pcwidget" : "oldpcwidget");
-        QTest::mouseClick(chooser, Qt::LeftButton, {}, card->geometry().center());
-        auto* next = window.findChild<QPushButton*>("nextBtn");
-        if (!waitFor([&] { return next->isEnabled(); }, "the next button")) {
-            return;
-        }
-        QTest::mouseClick(next, Qt::LeftButton);
-        reply("ok");
-    }
-
-    void waitForCards()
-    {
-        if (!waitFor([&] { return !oldPage->GetOldPCView()->findChildren<PCItem*>().isEmpty(); }, "a card")) {
-            return;
-        }
-        reply("cards");
     }
 
     // CPU time of the whole process while the event loop runs on the receiver list.
@@ -255,133 +150,49 @@ private:
         const double before = cpuSeconds();
         QElapsedTimer clock;
         clock.start();
-        waitFor([&] { return clock.elapsed() >= seconds * 1000; }, "the idle time");
+        driver.waitFor([&] { return clock.elapsed() >= seconds * 1000; }, "the idle time");
         const double used = cpuSeconds() - before;
-        reply("idlecpu " + std::to_string(used) + " " + std::to_string(clock.elapsed() / 1000.0));
-    }
-
-    void clickCard()
-    {
-        const auto cards = oldPage->GetOldPCView()->findChildren<PCItem*>();
-        if (cards.isEmpty()) {
-            reply("error no card");
-            return;
-        }
-        QTest::mouseClick(cards.first(), Qt::LeftButton);
-        reply("pairing");
-    }
-
-    void readCode()
-    {
-        auto* view = newPage->findChild<QStackedWidget*>("view");
-        if (!waitFor([&] { return view->currentIndex() == 1; }, "the pairing page")) {
-            return;
-        }
-        auto* pair = newPage->findChild<PCPairPage*>();
-        std::string code;
-        for (const char* box : {"p1", "p2", "p3", "p4", "p5", "p6"}) {
-            code += utf8(labelText(pair, box));
-        }
-        reply("code " + code);
-    }
-
-    void typeCode(const std::string& code)
-    {
-        QTest::keyClicks(oldPage->findChild<PCPairPage*>("page_2"), QString::fromStdString(code));
-        auto* stack = oldPage->findChild<QStackedWidget*>("stackedWidget");
-        if (!waitFor([&] { return stack->currentIndex() == 2; }, "the selection page")) {
-            return;
-        }
-        reply("selecting");
+        driver.reply("idlecpu " + std::to_string(used) + " " + std::to_string(clock.elapsed() / 1000.0));
     }
 
     // Checks "用户数据" and times the scan until the page takes input again; meanwhile a 10 ms timer on the
     // GUI thread measures the longest stall of the event loop.
     void selectHome()
     {
-        auto* list = oldPage->findChild<QListWidget*>("confList");
-        auto* start = oldPage->findChild<QPushButton*>("pushButton");
-        ListItem* row = nullptr;
-        for (int i = 0; i < list->count(); ++i) {
-            auto* item = qobject_cast<ListItem*>(list->itemWidget(list->item(i)));
-            if (item && item->text() == QString("用户数据")) {
-                row = item;
-            }
-        }
-        if (!row || !waitFor([&] { return list->isEnabled() && start->isEnabled(); }, "the selection lists")) {
-            reply("error no home row");
-            return;
-        }
         QElapsedTimer tick;
         qint64 longestStall = 0;
         QTimer probe;
         probe.setInterval(10);
         QObject::connect(&probe, &QTimer::timeout, [&] { longestStall = std::max(longestStall, tick.restart()); });
-        list->scrollToItem(list->item(0));
         QElapsedTimer clock;
         clock.start();
         tick.start();
         probe.start();
-        QTest::mouseClick(row->findChild<QCheckBox*>("checkBox"), Qt::LeftButton);
-        // The scan has ended when the lists take input again.
-        if (!waitFor([&] { return list->isEnabled() && start->isEnabled(); }, "the scan")) {
+        if (!driver.checkRows({"用户数据"})) {
             return;
         }
         const qint64 elapsed = clock.nsecsElapsed();
         probe.stop();
         QCoreApplication::processEvents();
-        reply("selected " + std::to_string(elapsed / 1e9) + " " + std::to_string(longestStall) + " "
-            + utf8(labelText(oldPage, "selectedFile")));
+        driver.reply("selected " + std::to_string(elapsed / 1e9) + " " + std::to_string(longestStall) + " "
+            + utf8(WizardDriver::label(driver.senderPage(), "selectedFile")));
     }
 
     void startTransfer()
     {
-        const int before = senderDone.size();
-        QTimer confirm;
-        QObject::connect(&confirm, &QTimer::timeout, [&] {
-            auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
-            if (!box) {
-                return;
-            }
-            for (QAbstractButton* b : box->buttons()) {
-                if (b->text() == "开始传输") {
-                    b->click();
-                    return;
-                }
-            }
-            box->buttons().first()->click();
-        });
-        confirm.start(1);
+        const int before = driver.senderEnds().size();
         QElapsedTimer clock;
         clock.start();
-        QTest::mouseClick(oldPage->findChild<QPushButton*>("pushButton"), Qt::LeftButton);
-        auto* stack = oldPage->findChild<QStackedWidget*>("stackedWidget");
-        const bool ended
-            = waitFor([&] { return senderDone.size() > before && stack->currentIndex() == 4; }, "the report");
+        if (!driver.beginTransfer(nullptr) || !driver.waitReport(before)) {
+            return;
+        }
         const qint64 elapsed = clock.nsecsElapsed();
-        confirm.stop();
-        if (!ended) {
-            return;
-        }
-        QWidget* report = oldPage->findChild<QWidget*>("page_5");
-        reply("report " + std::to_string(elapsed / 1e9) + " " + std::to_string(senderDone.last()) + " "
-            + utf8(labelText(report, "sentCount")) + " " + utf8(labelText(report, "failedCount")));
+        QWidget* report = driver.senderPage()->findChild<QWidget*>("page_5");
+        driver.reply("report " + std::to_string(elapsed / 1e9) + " " + std::to_string(driver.senderEnds().last()) + " "
+            + utf8(WizardDriver::label(report, "sentCount")) + " " + utf8(WizardDriver::label(report, "failedCount")));
     }
 
-    void waitReceiverDone()
-    {
-        if (!waitFor([&] { return !receiverDone.isEmpty(); }, "the receiver's end")) {
-            return;
-        }
-        reply("done " + std::to_string(receiverDone.last()));
-    }
-
-    std::string role;
-    MainWindow window;
-    NewPCConnectPage* newPage = nullptr;
-    OldPCConnectPage* oldPage = nullptr;
-    QList<int> receiverDone;
-    QList<int> senderDone;
+    WizardDriver driver;
 };
 
 } // namespace
@@ -396,22 +207,9 @@ int main(int argc, char** argv)
     ::setenv("QT_QPA_PLATFORM", "offscreen", 0);
     QApplication app(argc, argv);
     app.setAttribute(Qt::AA_Use96Dpi, true);
-    Driver driver(role);
-    reply("up");
-
+    BenchCommands commands(role);
+    std::printf("%s up\n", Marker.c_str());
+    std::fflush(stdout);
     LineReader input(STDIN_FILENO);
-    QSocketNotifier notifier(STDIN_FILENO, QSocketNotifier::Read);
-    QObject::connect(&notifier, &QSocketNotifier::activated, [&] {
-        notifier.setEnabled(false);
-        if (!input.fill()) {
-            QCoreApplication::quit();
-            return;
-        }
-        std::string command;
-        while (input.next(command)) {
-            driver.handle(command);
-        }
-        notifier.setEnabled(true);
-    });
-    return app.exec();
+    return runCommands(app, input, [&](const std::string& line) { commands.handle(line); });
 }

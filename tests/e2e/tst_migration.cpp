@@ -1,21 +1,20 @@
 #include "testmain.h"
 
-#include <cstdio>
 #include <memory>
 
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <QDir>
-#include <QDirIterator>
 #include <QFile>
 #include <QFileInfo>
-#include <QProcess>
 #include <QTemporaryDir>
 
-#include "tst_migration_peer.h"
+#include "treefiles.h"
+#include "twocomputers.h"
 
 namespace {
+
+using TreeFiles::bytes;
+using TreeFiles::readFile;
+using TreeFiles::writeFile;
 
 // One generated entry of the old computer's home, relative to it.
 struct Entry
@@ -25,60 +24,9 @@ struct Entry
     bool arrives; // what the selection of "用户数据" and "系统设置" sends
 };
 
-QByteArray bytes(qint64 n, quint32 seed)
+QStringList sortedReport(const QString& file, int trailingFields)
 {
-    QByteArray out(int(n), '\0');
-    quint32 x = seed * 2654435761u + 1;
-    for (qint64 i = 0; i < n; ++i) {
-        x ^= x << 13;
-        x ^= x >> 17;
-        x ^= x << 5;
-        out[int(i)] = char(x);
-    }
-    return out;
-}
-
-bool writeFile(const QString& path, const QByteArray& content)
-{
-    QDir().mkpath(QFileInfo(path).path());
-    QFile f(path);
-    return f.open(QIODevice::WriteOnly) && f.write(content) == content.size();
-}
-
-QByteArray readFile(const QString& path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<missing>");
-}
-
-bool runIp(const QStringList& args)
-{
-    QProcess ip;
-    ip.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    ip.start("ip", args);
-    return ip.waitForFinished(10000) && ip.exitStatus() == QProcess::NormalExit && ip.exitCode() == 0;
-}
-
-[[noreturn]] void skip(const QString& why)
-{
-    std::fprintf(stderr, "SKIP: %s\n", qPrintable(why));
-    std::fflush(stderr);
-    std::_Exit(77);
-}
-
-// The paths a report file lists: each line is the path, then three (succeeded) or four (failed) fields.
-QStringList reportedPaths(const QString& file, int trailingFields)
-{
-    QStringList paths;
-    const QList<QByteArray> lines = readFile(file).split('\n');
-    for (const QByteArray& line : lines) {
-        if (line.isEmpty()) {
-            continue;
-        }
-        QList<QByteArray> fields = line.split('\t');
-        fields = fields.mid(0, fields.size() - trailingFields);
-        paths << QString::fromUtf8(fields.join('\t'));
-    }
+    QStringList paths = TreeFiles::reportedPaths(file, trailingFields);
     paths.sort();
     return paths;
 }
@@ -92,7 +40,9 @@ class TestMigration : public QObject
 private:
     QTemporaryDir base;
     QString senderHome, receiverHome, senderWork, receiverWork, shots;
-    std::unique_ptr<Peer> receiver, sender;
+    std::unique_ptr<TwoComputers> computers;
+    Peer* receiver = nullptr;
+    Peer* sender = nullptr;
     QList<Entry> entries;
     QString code;
 
@@ -166,10 +116,10 @@ private slots:
     void initTestCase()
     {
 #ifndef MOVANTA_E2E_PEER
-        skip("the peer program was not built");
+        skipTest("the peer program was not built");
 #else
         if (!QFileInfo(MOVANTA_E2E_PEER).isExecutable()) {
-            skip(QString("the peer program %1 is missing").arg(MOVANTA_E2E_PEER));
+            skipTest(QString("the peer program %1 is missing").arg(MOVANTA_E2E_PEER));
         }
         QVERIFY(base.isValid());
         senderHome = base.filePath("old-pc/home/alice");
@@ -182,23 +132,11 @@ private slots:
         shots = qEnvironmentVariable("MOVANTA_SCREENSHOTS_DIR");
         generateHome();
 
-        receiver = std::make_unique<Peer>("receiver", receiverHome, receiverWork);
-        sender = std::make_unique<Peer>("sender", senderHome, senderWork);
-        QVERIFY(receiver->start(MOVANTA_E2E_PEER));
-        QVERIFY(sender->start(MOVANTA_E2E_PEER));
-        QCOMPARE(receiver->expect(20000), QString("ready"));
-        QCOMPARE(sender->expect(20000), QString("ready"));
-
-        // Two computers: a veth pair between the children's namespaces, made in this test's own namespace.
-        if (!runIp({"link", "add", "mvr0", "type", "veth", "peer", "name", "mvs0"})) {
-            skip("cannot create a veth pair in the test's network namespace");
-        }
-        if (!runIp({"link", "set", "mvr0", "netns", QString::number(receiver->pid())})
-            || !runIp({"link", "set", "mvs0", "netns", QString::number(sender->pid())})) {
-            skip("cannot move the veth ends into the children's network namespaces");
-        }
-        QCOMPARE(receiver->command("go 10.213.0.1/24 mvr0", 60000), QString("up"));
-        QCOMPARE(sender->command("go 10.213.0.2/24 mvs0", 60000), QString("up"));
+        computers = std::make_unique<TwoComputers>(MOVANTA_E2E_PEER, "10.213.0.1/24", "10.213.0.2/24");
+        QVERIFY2(
+            computers->start({receiverHome, receiverWork}, {senderHome, senderWork}), qPrintable(computers->error()));
+        receiver = &computers->receiver();
+        sender = &computers->sender();
 #endif
     }
 
@@ -256,7 +194,7 @@ private slots:
 
     void reportFilesOnTheSender()
     {
-        QCOMPARE(reportedPaths(senderWork + "/.succeed.txt", 3), expectedPaths());
+        QCOMPARE(sortedReport(senderWork + "/.succeed.txt", 3), expectedPaths());
         QVERIFY(!QFileInfo::exists(senderWork + "/.failed.txt"));
         const QStringList copies = QDir(senderWork).entryList({"传输成功列表-报告生成时间：*"}, QDir::Files);
         QCOMPARE(copies.size(), 1);
@@ -297,15 +235,8 @@ private slots:
 
     void cleanupTestCase()
     {
-        if (sender) {
-            if (!sender->quit()) {
-                qWarning().noquote() << "the sender did not end cleanly;" << sender->tail();
-            }
-        }
-        if (receiver) {
-            if (!receiver->quit()) {
-                qWarning().noquote() << "the receiver did not end cleanly;" << receiver->tail();
-            }
+        if (computers) {
+            computers->quitBoth();
         }
     }
 };

@@ -1,7 +1,11 @@
-#include "tst_migration_peer.h"
+#include "wizardpeer.h"
+
+#include <signal.h>
 
 #include <QDeadlineTimer>
+#include <QEventLoop>
 #include <QProcessEnvironment>
+#include <QTimer>
 
 namespace {
 
@@ -10,7 +14,16 @@ const QByteArray Marker = "@@E2E@@ ";
 } // namespace
 
 Peer::Peer(const QString& role, const QString& home, const QString& workDir) : role(role), home(home), workDir(workDir)
-{ }
+{
+    // Drained whenever the test's event loop runs, also while it waits for the other computer: a child whose
+    // output pipe is full stops in the middle of a migration.
+    QObject::connect(&process, &QProcess::readyReadStandardOutput, [this] { drain(); });
+}
+
+void Peer::drain()
+{
+    pending += process.readAllStandardOutput();
+}
 
 Peer::~Peer()
 {
@@ -20,14 +33,18 @@ Peer::~Peer()
     }
 }
 
-bool Peer::start(const QString& program)
+bool Peer::start(const QString& program, const QString& joinNamespace)
 {
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert("HOME", home);
     process.setProcessEnvironment(env);
     process.setWorkingDirectory(workDir);
     process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    process.start(program, {role});
+    QStringList args {role};
+    if (!joinNamespace.isEmpty()) {
+        args << joinNamespace;
+    }
+    process.start(program, args);
     return process.waitForStarted(10000);
 }
 
@@ -35,6 +52,7 @@ QString Peer::expect(int timeoutMs)
 {
     QDeadlineTimer deadline(timeoutMs);
     for (;;) {
+        drain();
         int end;
         while ((end = pending.indexOf('\n')) >= 0) {
             const QByteArray line = pending.left(end);
@@ -53,8 +71,12 @@ QString Peer::expect(int timeoutMs)
         if (deadline.hasExpired()) {
             return "timeout";
         }
-        process.waitForReadyRead(int(qMin<qint64>(deadline.remainingTime(), 200)));
-        pending += process.readAllStandardOutput();
+        // The event loop, not waitForReadyRead: the other computer's output is drained meanwhile.
+        QEventLoop loop;
+        QObject::connect(&process, &QProcess::readyReadStandardOutput, &loop, &QEventLoop::quit);
+        QObject::connect(&process, qOverload<int, QProcess::ExitStatus>(&QProcess::finished), &loop, &QEventLoop::quit);
+        QTimer::singleShot(int(qMin<qint64>(deadline.remainingTime(), 200)), &loop, &QEventLoop::quit);
+        loop.exec();
     }
 }
 
@@ -78,6 +100,15 @@ bool Peer::quit()
     process.kill();
     process.waitForFinished(5000);
     return false;
+}
+
+bool Peer::kill()
+{
+    if (process.state() == QProcess::NotRunning) {
+        return false;
+    }
+    ::kill(static_cast<pid_t>(process.processId()), SIGKILL);
+    return process.waitForFinished(30000) && process.exitStatus() == QProcess::CrashExit;
 }
 
 QString Peer::tail() const
