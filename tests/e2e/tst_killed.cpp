@@ -1,0 +1,335 @@
+#include "testmain.h"
+
+#include <cstdio>
+#include <memory>
+
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFileInfo>
+#include <QSet>
+#include <QTemporaryDir>
+
+#include "treefiles.h"
+#include "twocomputers.h"
+
+namespace {
+
+#ifdef MOVANTA_E2E_PEER
+const QString PeerProgram = MOVANTA_E2E_PEER;
+#else
+const QString PeerProgram;
+#endif
+
+// The receiver writes into temporary files of this name beside the destination and renames them when the
+// whole content has arrived.
+const QString TemporaryPrefix = ".movanta-";
+
+constexpr int SmallFiles = 1000;
+constexpr int BigFiles = 10;
+// The kill comes once this many files are reported as sent: the stream is surely under way.
+constexpr int KillAfter = 20;
+
+int lineCount(const QString& path)
+{
+    return QFileInfo::exists(path) ? TreeFiles::readFile(path).count('\n') : 0;
+}
+
+bool isTemporary(const QString& relative)
+{
+    return QFileInfo(relative).fileName().startsWith(TemporaryPrefix);
+}
+
+} // namespace
+
+// A program killed in the middle of a migration: the other side ends cleanly, nothing half written carries
+// a final name, and the computers can migrate everything afterwards.
+class TestKilled : public QObject
+{
+    Q_OBJECT
+
+private:
+    QTemporaryDir base;
+    QString senderHome;
+    QStringList selected; // relative to the sender's home
+    qint64 selectedBytes = 0;
+
+    // Fails the test with the peer's output when the reply does not begin as expected.
+    QString ask(Peer& peer, const QString& line, const QString& startsWith, int timeoutMs = 150000)
+    {
+        const QString reply = peer.command(line, timeoutMs);
+        if (!reply.startsWith(startsWith)) {
+            qWarning().noquote() << "command" << line << "answered" << reply << "\n" << peer.tail();
+        }
+        return reply;
+    }
+
+    void generateHome()
+    {
+        for (int i = 0; i < SmallFiles; ++i) {
+            const QString path = QString("data/small/%1/file %2.txt").arg(i % 8).arg(i, 3, 10, QChar('0'));
+            const QByteArray content = TreeFiles::bytes((i * 37) % 3000, quint32(i));
+            QVERIFY(TreeFiles::writeFile(senderHome + "/" + path, content));
+            selected << path;
+            selectedBytes += content.size();
+        }
+        for (int i = 0; i < BigFiles; ++i) {
+            const QString path = QString("data/big/part-%1.bin").arg(i);
+            const QByteArray content = TreeFiles::bytes(4 * 1024 * 1024 + i * 1237, quint32(1000 + i));
+            QVERIFY(TreeFiles::writeFile(senderHome + "/" + path, content));
+            selected << path;
+            selectedBytes += content.size();
+        }
+        selected.sort();
+    }
+
+    // Pairs the sender with the receiver through the real pages and selects "用户数据". Both programs must
+    // show their role pages already.
+    void pairAndSelect(Peer& receiver, Peer& sender)
+    {
+        const QString cards = ask(sender, "cards 1", "cards");
+        QVERIFY2(cards.endsWith("@10.213.0.1"), qPrintable(cards));
+        QCOMPARE(ask(sender, "click", "pairing"), QString("pairing"));
+        const QString code = ask(receiver, "code", "code ");
+        QVERIFY2(QRegularExpression("^code \\d{6}$").match(code).hasMatch(), qPrintable(code));
+        QVERIFY(ask(sender, "type " + code.mid(5), "selecting").startsWith("selecting"));
+        const QString reply = ask(sender, "select 用户数据", "selected");
+        QVERIFY2(reply.startsWith(QString("selected %1 个|").arg(selected.size())), qPrintable(reply));
+    }
+
+    // Starts the transfer and waits until the sender has reported KillAfter files; the number reported when
+    // the wait ended goes to `sent`.
+    void beginAndWaitForFiles(Peer& sender, const QString& senderWork, int& sent)
+    {
+        QCOMPARE(ask(sender, "begin", "sending"), QString("sending"));
+        const QString succeeded = senderWork + "/.succeed.txt";
+        // Watched closely: on a fast machine the whole run takes well under a second.
+        QElapsedTimer clock;
+        clock.start();
+        while ((sent = lineCount(succeeded)) < KillAfter && clock.elapsed() < 120000) {
+            QTest::qWait(2);
+        }
+        QVERIFY2(sent >= KillAfter, "the sender reported no files within two minutes");
+    }
+
+    // A whole migration from the list of receivers on: every selected file ends byte-identical.
+    void migrateEverything(Peer& receiver, Peer& sender, const QString& senderWork, int receiverEnds)
+    {
+        pairAndSelect(receiver, sender);
+        if (QTest::currentTestFailed()) {
+            return;
+        }
+        const QString report = ask(sender, "start", "report");
+        const QStringList f = report.mid(7).split('|');
+        QVERIFY2(f.size() >= 5, qPrintable(report));
+        QCOMPARE(f[0], QString("2"));
+        QCOMPARE(f[1], QString::number(selected.size()));
+        QCOMPARE(f[2], QString::number(selected.size()));
+        QCOMPARE(f[3], QString("0"));
+        QCOMPARE(ask(receiver, QString("waitdone %1").arg(receiverEnds), "done"),
+            QString("done 0|迁移完成，请在旧电脑上查看报告"));
+
+        QStringList succeeded = TreeFiles::reportedPaths(senderWork + "/.succeed.txt", 3);
+        succeeded.sort();
+        QCOMPARE(succeeded, absolute(selected));
+        QVERIFY(!QFileInfo::exists(senderWork + "/.failed.txt"));
+    }
+
+    QStringList absolute(const QStringList& relative) const
+    {
+        QStringList out;
+        for (const QString& path : relative) {
+            out << senderHome + "/" + path;
+        }
+        return out;
+    }
+
+    // Every file below the receiver's home is a selected file byte-identical to the sender's, or a temporary
+    // file of the receiver's writer. Returns the number compared by SHA-256; temporaries go to `temporaries`.
+    int compareReceiverFiles(const QString& receiverHome, int& temporaries)
+    {
+        temporaries = 0;
+        int compared = 0;
+        const QSet<QString> known(selected.begin(), selected.end());
+        for (const QString& path : TreeFiles::filesBelow(receiverHome)) {
+            if (isTemporary(path)) {
+                ++temporaries;
+                continue;
+            }
+            if (!known.contains(path)) {
+                qWarning().noquote() << "not selected, yet on the receiver:" << path;
+                return -1;
+            }
+            if (TreeFiles::sha256(receiverHome + "/" + path) != TreeFiles::sha256(senderHome + "/" + path)) {
+                qWarning().noquote() << "differs from the sender's (cut short?):" << path;
+                return -1;
+            }
+            ++compared;
+        }
+        return compared;
+    }
+
+    // Every selected file is on the receiver, byte-identical.
+    void compareEverything(const QString& receiverHome)
+    {
+        for (const QString& path : selected) {
+            const QByteArray there = TreeFiles::sha256(receiverHome + "/" + path);
+            QVERIFY2(!there.isEmpty(), qPrintable("missing on the receiver: " + path));
+            QVERIFY2(there == TreeFiles::sha256(senderHome + "/" + path), qPrintable("differs: " + path));
+        }
+    }
+
+    struct Scenario
+    {
+        QString receiverHome;
+        QString receiverWork;
+        QString senderWork;
+    };
+
+    Scenario makeScenario(const QString& name)
+    {
+        Scenario s {base.filePath(name + "/new-pc/home/alice"), base.filePath(name + "/receiver-work"),
+            base.filePath(name + "/sender-work")};
+        for (const QString& d : {s.receiverHome, s.receiverWork, s.senderWork}) {
+            QDir().mkpath(d);
+        }
+        return s;
+    }
+
+private slots:
+    void initTestCase()
+    {
+        if (PeerProgram.isEmpty() || !QFileInfo(PeerProgram).isExecutable()) {
+            skipTest("the peer program was not built: " + PeerProgram);
+        }
+        QVERIFY(base.isValid());
+        senderHome = base.filePath("old-pc/home/alice");
+        QVERIFY(QDir().mkpath(senderHome));
+        generateHome();
+    }
+
+    void receiverKilledMidRun()
+    {
+        const Scenario s = makeScenario("receiver-killed");
+        TwoComputers computers(PeerProgram, "10.213.0.1/24", "10.213.0.2/24");
+        QVERIFY2(computers.start({s.receiverHome, s.receiverWork}, {senderHome, s.senderWork}),
+            qPrintable(computers.error()));
+        QCOMPARE(ask(computers.receiver(), "role", "ok"), QString("ok"));
+        QCOMPARE(ask(computers.sender(), "role", "ok"), QString("ok"));
+        pairAndSelect(computers.receiver(), computers.sender());
+        if (QTest::currentTestFailed()) {
+            return;
+        }
+
+        int sentBeforeKill = 0;
+        beginAndWaitForFiles(computers.sender(), s.senderWork, sentBeforeKill);
+        QVERIFY(computers.receiver().kill());
+
+        // The sender finishes its run on the report page; what was not delivered is listed as failed.
+        const QString report = ask(computers.sender(), "report", "report");
+        const QStringList f = report.mid(7).split('|');
+        QVERIFY2(f.size() >= 5, qPrintable(report));
+        QCOMPARE(f[0], QString("2"));
+        QCOMPARE(f[1], QString::number(selected.size()));
+        const int succeededCount = f[2].toInt();
+        const int failedCount = f[3].toInt();
+        QCOMPARE(succeededCount + failedCount, selected.size());
+        QVERIFY2(failedCount > 0, "the migration ended before the receiver was killed; no fault was injected");
+
+        // Every item exactly once in the report files, in the list the page counted it in.
+        const QStringList succeeded = TreeFiles::reportedPaths(s.senderWork + "/.succeed.txt", 3);
+        const QStringList failed = TreeFiles::reportedPaths(s.senderWork + "/.failed.txt", 4);
+        QCOMPARE(succeeded.size(), succeededCount);
+        QCOMPARE(failed.size(), failedCount);
+        QStringList all = succeeded + failed;
+        all.sort();
+        QCOMPARE(all, absolute(selected));
+
+        // What the sender calls delivered is on the receiver's disk, byte for byte; nothing cut short carries
+        // a final name.
+        for (const QString& path : succeeded) {
+            const QString relative = QDir(senderHome).relativeFilePath(path);
+            QVERIFY2(TreeFiles::sha256(s.receiverHome + "/" + relative) == TreeFiles::sha256(path),
+                qPrintable("reported sent but not on the receiver intact: " + relative));
+        }
+        int temporaries = 0;
+        const int compared = compareReceiverFiles(s.receiverHome, temporaries);
+        QVERIFY2(compared >= succeededCount, "a file on the receiver is cut short or foreign");
+        std::printf("SUMMARY: receiver killed after %d of %d files had been reported sent; the sender reported %d "
+                    "sent and %d failed; %d files on the receiver compared by SHA-256, %d temporary file(s) left "
+                    "under their temporary names\n",
+            sentBeforeKill, int(selected.size()), succeededCount, failedCount, compared, temporaries);
+
+        // A new receiver program on the same computer: the sender finds it, pairs with its code and moves
+        // everything.
+        QVERIFY2(computers.restartReceiver(), qPrintable(computers.error()));
+        QCOMPARE(ask(computers.receiver(), "role", "ok"), QString("ok"));
+        QCOMPARE(ask(computers.sender(), "home", "home"), QString("home"));
+        QCOMPARE(ask(computers.sender(), "role", "ok"), QString("ok"));
+        migrateEverything(computers.receiver(), computers.sender(), s.senderWork, 1);
+        if (QTest::currentTestFailed()) {
+            return;
+        }
+        compareEverything(s.receiverHome);
+        const int comparedAfter = compareReceiverFiles(s.receiverHome, temporaries);
+        QCOMPARE(comparedAfter, selected.size());
+        std::printf("SUMMARY: after the receiver's restart the sender paired again and moved all %d files "
+                    "(%lld bytes); %d files compared by SHA-256\n",
+            int(selected.size()), selectedBytes, comparedAfter);
+        QVERIFY(computers.quitBoth());
+    }
+
+    void senderKilledMidRun()
+    {
+        const Scenario s = makeScenario("sender-killed");
+        TwoComputers computers(PeerProgram, "10.213.0.1/24", "10.213.0.2/24");
+        QVERIFY2(computers.start({s.receiverHome, s.receiverWork}, {senderHome, s.senderWork}),
+            qPrintable(computers.error()));
+        QCOMPARE(ask(computers.receiver(), "role", "ok"), QString("ok"));
+        QCOMPARE(ask(computers.sender(), "role", "ok"), QString("ok"));
+        pairAndSelect(computers.receiver(), computers.sender());
+        if (QTest::currentTestFailed()) {
+            return;
+        }
+
+        int sentBeforeKill = 0;
+        beginAndWaitForFiles(computers.sender(), s.senderWork, sentBeforeKill);
+        QVERIFY(computers.sender().kill());
+
+        // The receiver notices, says so, and leaves nothing half written: its own temporary files are gone
+        // too, since it lived on to remove them.
+        QCOMPARE(ask(computers.receiver(), "dismiss", "dismissed"), QString("dismissed 连接断开!"));
+        QCOMPARE(ask(computers.receiver(), "waitdone 1", "done").section('|', 0, 0), QString("done 1"));
+        const QString pages = ask(computers.receiver(), "pages", "pages");
+        QCOMPARE(pages.mid(6).section('|', 2, 2), QString("连接中断"));
+        int temporaries = 0;
+        const int compared = compareReceiverFiles(s.receiverHome, temporaries);
+        QVERIFY2(compared >= 0, "a file on the receiver is cut short or foreign");
+        QCOMPARE(temporaries, 0);
+        QVERIFY2(compared < selected.size(), "the migration ended before the sender was killed");
+        std::printf("SUMMARY: sender killed after %d of %d files had been reported sent; the receiver showed "
+                    "\"连接断开!\" and kept %d complete files, all compared by SHA-256, no temporary file left\n",
+            sentBeforeKill, int(selected.size()), compared);
+
+        // The receiver's user goes home and offers the computer again; a new sender program pairs and moves
+        // everything.
+        QCOMPARE(ask(computers.receiver(), "home", "home"), QString("home"));
+        QCOMPARE(ask(computers.receiver(), "role", "ok"), QString("ok"));
+        QVERIFY2(computers.restartSender(), qPrintable(computers.error()));
+        QCOMPARE(ask(computers.sender(), "role", "ok"), QString("ok"));
+        migrateEverything(computers.receiver(), computers.sender(), s.senderWork, 2);
+        if (QTest::currentTestFailed()) {
+            return;
+        }
+        compareEverything(s.receiverHome);
+        const int comparedAfter = compareReceiverFiles(s.receiverHome, temporaries);
+        QCOMPARE(comparedAfter, selected.size());
+        QCOMPARE(temporaries, 0);
+        std::printf("SUMMARY: after the sender's restart the receiver paired again and took all %d files "
+                    "(%lld bytes); %d files compared by SHA-256\n",
+            int(selected.size()), selectedBytes, comparedAfter);
+        QVERIFY(computers.quitBoth());
+    }
+};
+
+MOVANTA_TEST_MAIN(TestKilled)
+#include "tst_killed.moc"
