@@ -25,6 +25,7 @@ const char* const FramedStyle = "QStackedWidget#stackedWidget{    background-col
                                 "#D1D1D1D1;    border-radius: 15px;    margin: auto auto;    }";
 constexpr int WatchPeriodMs = 50;
 constexpr int SelectionPage = 2;
+constexpr int KnownSenderAnswerMs = 5000;
 
 } // namespace
 
@@ -121,9 +122,12 @@ void OldPCConnectPage::connectTo(PCItemInfo info)
         return;
     }
 
-    if (paired) {
+    // A receiver that still knows this sender sends its free space at once; a restarted one (or one whose
+    // user went home) waits for the code instead, and would leave Paired() waiting for ever.
+    if (paired && client.WaitReadable(KnownSenderAnswerMs)) {
         Paired();
     } else {
+        paired = false;
         ui->page_2->setForOldPC();
         listener.stop();
         emit setCurrentIndex(1);
