@@ -99,6 +99,11 @@ public:
             if (driver.transferAgain()) {
                 driver.reply("selecting " + utf8(WizardDriver::label(driver.senderPage(), "selectedFile")));
             }
+        } else if (command == "againcode") {
+            // "继续传输" towards a receiver that no longer knows this sender: the code is asked for again.
+            if (driver.transferAgainToPairing()) {
+                driver.reply("pairing");
+            }
         } else if (command == "shot") {
             driver.reply(driver.saveShot(QString::fromStdString(arg)) ? "shot" : "error cannot save " + arg);
         } else if (command == "quit") {

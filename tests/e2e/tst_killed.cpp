@@ -195,24 +195,16 @@ private:
         return s;
     }
 
-private slots:
-    void initTestCase()
+    // Pairs, starts the migration and kills the receiver's program once files flow. Checks the sender's
+    // report and the receiver's disk; the counts of the sender's report go to `outcome`.
+    struct KillOutcome
     {
-        if (PeerProgram.isEmpty() || !QFileInfo(PeerProgram).isExecutable()) {
-            skipTest("the peer program was not built: " + PeerProgram);
-        }
-        QVERIFY(base.isValid());
-        senderHome = base.filePath("old-pc/home/alice");
-        QVERIFY(QDir().mkpath(senderHome));
-        generateHome();
-    }
+        int succeeded = 0;
+        int failed = 0;
+    };
 
-    void receiverKilledMidRun()
+    void killReceiverMidRun(TwoComputers& computers, const Scenario& s, KillOutcome& outcome)
     {
-        const Scenario s = makeScenario("receiver-killed");
-        TwoComputers computers(PeerProgram, "10.213.0.1/24", "10.213.0.2/24");
-        QVERIFY2(computers.start({s.receiverHome, s.receiverWork}, {senderHome, s.senderWork}),
-            qPrintable(computers.error()));
         QCOMPARE(ask(computers.receiver(), "role", "ok"), QString("ok"));
         QCOMPARE(ask(computers.sender(), "role", "ok"), QString("ok"));
         pairAndSelect(computers.receiver(), computers.sender());
@@ -258,6 +250,33 @@ private slots:
                     "sent and %d failed; %d files on the receiver compared by SHA-256, %d temporary file(s) left "
                     "under their temporary names\n",
             sentBeforeKill, int(selected.size()), succeededCount, failedCount, compared, temporaries);
+        outcome.succeeded = succeededCount;
+        outcome.failed = failedCount;
+    }
+
+private slots:
+    void initTestCase()
+    {
+        if (PeerProgram.isEmpty() || !QFileInfo(PeerProgram).isExecutable()) {
+            skipTest("the peer program was not built: " + PeerProgram);
+        }
+        QVERIFY(base.isValid());
+        senderHome = base.filePath("old-pc/home/alice");
+        QVERIFY(QDir().mkpath(senderHome));
+        generateHome();
+    }
+
+    void receiverKilledMidRun()
+    {
+        const Scenario s = makeScenario("receiver-killed");
+        TwoComputers computers(PeerProgram, "10.213.0.1/24", "10.213.0.2/24");
+        QVERIFY2(computers.start({s.receiverHome, s.receiverWork}, {senderHome, s.senderWork}),
+            qPrintable(computers.error()));
+        KillOutcome outcome;
+        killReceiverMidRun(computers, s, outcome);
+        if (QTest::currentTestFailed()) {
+            return;
+        }
 
         // A new receiver program on the same computer: the sender finds it, pairs with its code and moves
         // everything.
@@ -270,6 +289,7 @@ private slots:
             return;
         }
         compareEverything(s.receiverHome);
+        int temporaries = 0;
         const int comparedAfter = compareReceiverFiles(s.receiverHome, temporaries);
         QCOMPARE(comparedAfter, selected.size());
         std::printf("SUMMARY: after the receiver's restart the sender paired again and moved all %d files "
@@ -327,6 +347,51 @@ private slots:
         std::printf("SUMMARY: after the sender's restart the receiver paired again and took all %d files "
                     "(%lld bytes); %d files compared by SHA-256\n",
             int(selected.size()), selectedBytes, comparedAfter);
+        QVERIFY(computers.quitBoth());
+    }
+
+    // "继续传输" after the receiver's program was replaced: the new program does not know this sender, so the
+    // sender asks for its code instead of waiting for ever, and then moves everything.
+    void receiverRestartedThenTransferAgain()
+    {
+        const Scenario s = makeScenario("transfer-again");
+        TwoComputers computers(PeerProgram, "10.213.0.1/24", "10.213.0.2/24");
+        QVERIFY2(computers.start({s.receiverHome, s.receiverWork}, {senderHome, s.senderWork}),
+            qPrintable(computers.error()));
+        KillOutcome outcome;
+        killReceiverMidRun(computers, s, outcome);
+        if (QTest::currentTestFailed()) {
+            return;
+        }
+
+        QVERIFY2(computers.restartReceiver(), qPrintable(computers.error()));
+        QCOMPARE(ask(computers.receiver(), "role", "ok"), QString("ok"));
+        QCOMPARE(ask(computers.sender(), "againcode", "pairing", 60000), QString("pairing"));
+        const QString code = ask(computers.receiver(), "code", "code ");
+        QVERIFY2(QRegularExpression("^code \\d{6}$").match(code).hasMatch(), qPrintable(code));
+        QVERIFY(ask(computers.sender(), "type " + code.mid(5), "selecting").startsWith("selecting"));
+        const QString selectedReply = ask(computers.sender(), "select 用户数据", "selected");
+        QVERIFY2(selectedReply.startsWith(QString("selected %1 个|").arg(selected.size())), qPrintable(selectedReply));
+
+        // The report of a continued transfer covers both runs.
+        const QString report = ask(computers.sender(), "start", "report");
+        const QStringList f = report.mid(7).split('|');
+        QVERIFY2(f.size() >= 5, qPrintable(report));
+        QCOMPARE(f[0], QString("2"));
+        QCOMPARE(f[1], QString::number(2 * selected.size()));
+        QCOMPARE(f[2], QString::number(outcome.succeeded + selected.size()));
+        QCOMPARE(f[3], QString::number(outcome.failed));
+        QCOMPARE(ask(computers.receiver(), "waitdone 1", "done"), QString("done 0|迁移完成，请在旧电脑上查看报告"));
+        QCOMPARE(
+            TreeFiles::reportedPaths(s.senderWork + "/.succeed.txt", 3).size(), outcome.succeeded + selected.size());
+
+        compareEverything(s.receiverHome);
+        int temporaries = 0;
+        const int compared = compareReceiverFiles(s.receiverHome, temporaries);
+        QCOMPARE(compared, selected.size());
+        std::printf("SUMMARY: \"继续传输\" to the restarted receiver asked for its code and moved all %d files; %d "
+                    "files compared by SHA-256\n",
+            int(selected.size()), compared);
         QVERIFY(computers.quitBoth());
     }
 };

@@ -351,6 +351,12 @@ bool WizardDriver::transferAgain()
     return waitFor([&] { return senderStack() == SelectionPageIndex; }, "the selection page again");
 }
 
+bool WizardDriver::transferAgainToPairing()
+{
+    QTest::mouseClick(mainWindow->findChild<QPushButton*>("transferAgainBtn"), Qt::LeftButton);
+    return waitFor([&] { return senderStack() == 1; }, "the pairing page");
+}
+
 bool WizardDriver::dismissMessage(QString& text)
 {
     QMessageBox* box = nullptr;

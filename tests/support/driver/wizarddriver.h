@@ -83,6 +83,8 @@ public:
     bool waitReceiverEnd(int count);
     // "继续传输"; true when the selection page shows again.
     bool transferAgain();
+    // "继续传输"; true when the pairing page shows.
+    bool transferAgainToPairing();
     // Waits for a message box and presses its first button; its text goes to text.
     bool dismissMessage(QString& text);
     // "主页" on the end bar; true when the role chooser shows.
