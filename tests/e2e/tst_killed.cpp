@@ -24,10 +24,15 @@ const QString PeerProgram;
 // whole content has arrived.
 const QString TemporaryPrefix = ".movanta-";
 
-constexpr int SmallFiles = 1000;
-constexpr int BigFiles = 10;
-// The kill comes once this many files are reported as sent: the stream is surely under way.
+constexpr int SmallFiles = 600;
+constexpr int BigFiles = 6;
+// One kill comes once this many files are reported as sent: the stream is surely under way.
 constexpr int KillAfter = 20;
+// The others come while the receiver writes this file, so that one file is surely cut in the middle.
+const QString HugeFile = "data/huge/film.bin";
+constexpr qint64 HugeSize = 32 * 1024 * 1024 + 777;
+
+enum class KillPoint { AfterFiles, InHugeFile };
 
 int lineCount(const QString& path)
 {
@@ -74,11 +79,14 @@ private:
         }
         for (int i = 0; i < BigFiles; ++i) {
             const QString path = QString("data/big/part-%1.bin").arg(i);
-            const QByteArray content = TreeFiles::bytes(4 * 1024 * 1024 + i * 1237, quint32(1000 + i));
+            const QByteArray content = TreeFiles::bytes(3 * 1024 * 1024 + i * 1237, quint32(1000 + i));
             QVERIFY(TreeFiles::writeFile(senderHome + "/" + path, content));
             selected << path;
             selectedBytes += content.size();
         }
+        QVERIFY(TreeFiles::writeFile(senderHome + "/" + HugeFile, TreeFiles::bytes(HugeSize, 4242)));
+        selected << HugeFile;
+        selectedBytes += HugeSize;
         selected.sort();
     }
 
@@ -96,19 +104,38 @@ private:
         QVERIFY2(reply.startsWith(QString("selected %1 个|").arg(selected.size())), qPrintable(reply));
     }
 
-    // Starts the transfer and waits until the sender has reported KillAfter files; the number reported when
-    // the wait ended goes to `sent`.
-    void beginAndWaitForFiles(Peer& sender, const QString& senderWork, int& sent)
+    // Starts the transfer and waits for the moment to kill a program; where that was goes to `where`.
+    void beginAndWaitForKillPoint(
+        Peer& sender, KillPoint point, const QString& senderWork, const QString& receiverHome, QString& where)
     {
         QCOMPARE(ask(sender, "begin", "sending"), QString("sending"));
         const QString succeeded = senderWork + "/.succeed.txt";
-        // Watched closely: on a fast machine the whole run takes well under a second.
+        const QDir hugeFolder(receiverHome + "/" + QFileInfo(HugeFile).path());
+        // Watched closely: on a fast machine the whole run takes about a second.
         QElapsedTimer clock;
         clock.start();
-        while ((sent = lineCount(succeeded)) < KillAfter && clock.elapsed() < 120000) {
-            QTest::qWait(2);
+        while (clock.elapsed() < 120000) {
+            if (point == KillPoint::AfterFiles) {
+                const int sent = lineCount(succeeded);
+                if (sent >= KillAfter) {
+                    where = QString("after %1 of %2 files were reported sent").arg(sent).arg(selected.size());
+                    return;
+                }
+            } else {
+                for (const QFileInfo& f :
+                    hugeFolder.entryInfoList({TemporaryPrefix + "*"}, QDir::Files | QDir::Hidden)) {
+                    if (f.size() > 0 && f.size() < HugeSize) {
+                        where = QString("in the middle of %1, %2 of %3 bytes written")
+                                    .arg(HugeFile)
+                                    .arg(f.size())
+                                    .arg(HugeSize);
+                        return;
+                    }
+                }
+            }
+            QTest::qWait(1);
         }
-        QVERIFY2(sent >= KillAfter, "the sender reported no files within two minutes");
+        QFAIL("the migration did not reach the point of the kill within two minutes");
     }
 
     // A whole migration from the list of receivers on: every selected file ends byte-identical.
@@ -203,7 +230,7 @@ private:
         int failed = 0;
     };
 
-    void killReceiverMidRun(TwoComputers& computers, const Scenario& s, KillOutcome& outcome)
+    void killReceiverMidRun(TwoComputers& computers, const Scenario& s, KillPoint point, KillOutcome& outcome)
     {
         QCOMPARE(ask(computers.receiver(), "role", "ok"), QString("ok"));
         QCOMPARE(ask(computers.sender(), "role", "ok"), QString("ok"));
@@ -212,8 +239,11 @@ private:
             return;
         }
 
-        int sentBeforeKill = 0;
-        beginAndWaitForFiles(computers.sender(), s.senderWork, sentBeforeKill);
+        QString where;
+        beginAndWaitForKillPoint(computers.sender(), point, s.senderWork, s.receiverHome, where);
+        if (QTest::currentTestFailed()) {
+            return;
+        }
         QVERIFY(computers.receiver().kill());
 
         // The sender finishes its run on the report page; what was not delivered is listed as failed.
@@ -246,10 +276,13 @@ private:
         int temporaries = 0;
         const int compared = compareReceiverFiles(s.receiverHome, temporaries);
         QVERIFY2(compared >= succeededCount, "a file on the receiver is cut short or foreign");
-        std::printf("SUMMARY: receiver killed after %d of %d files had been reported sent; the sender reported %d "
-                    "sent and %d failed; %d files on the receiver compared by SHA-256, %d temporary file(s) left "
-                    "under their temporary names\n",
-            sentBeforeKill, int(selected.size()), succeededCount, failedCount, compared, temporaries);
+        if (point == KillPoint::InHugeFile) {
+            QVERIFY2(!QFileInfo::exists(s.receiverHome + "/" + HugeFile), "the file cut short has its final name");
+            QVERIFY(temporaries >= 1);
+        }
+        std::printf("SUMMARY: receiver killed %s; the sender reported %d sent and %d failed of %d; %d files on the "
+                    "receiver compared by SHA-256, %d temporary file(s) left under their temporary names\n",
+            qPrintable(where), succeededCount, failedCount, int(selected.size()), compared, temporaries);
         outcome.succeeded = succeededCount;
         outcome.failed = failedCount;
     }
@@ -273,7 +306,7 @@ private slots:
         QVERIFY2(computers.start({s.receiverHome, s.receiverWork}, {senderHome, s.senderWork}),
             qPrintable(computers.error()));
         KillOutcome outcome;
-        killReceiverMidRun(computers, s, outcome);
+        killReceiverMidRun(computers, s, KillPoint::InHugeFile, outcome);
         if (QTest::currentTestFailed()) {
             return;
         }
@@ -311,8 +344,11 @@ private slots:
             return;
         }
 
-        int sentBeforeKill = 0;
-        beginAndWaitForFiles(computers.sender(), s.senderWork, sentBeforeKill);
+        QString where;
+        beginAndWaitForKillPoint(computers.sender(), KillPoint::InHugeFile, s.senderWork, s.receiverHome, where);
+        if (QTest::currentTestFailed()) {
+            return;
+        }
         QVERIFY(computers.sender().kill());
 
         // The receiver notices, says so, and leaves nothing half written: its own temporary files are gone
@@ -325,10 +361,10 @@ private slots:
         const int compared = compareReceiverFiles(s.receiverHome, temporaries);
         QVERIFY2(compared >= 0, "a file on the receiver is cut short or foreign");
         QCOMPARE(temporaries, 0);
-        QVERIFY2(compared < selected.size(), "the migration ended before the sender was killed");
-        std::printf("SUMMARY: sender killed after %d of %d files had been reported sent; the receiver showed "
-                    "\"连接断开!\" and kept %d complete files, all compared by SHA-256, no temporary file left\n",
-            sentBeforeKill, int(selected.size()), compared);
+        QVERIFY2(!QFileInfo::exists(s.receiverHome + "/" + HugeFile), "the file cut short has its final name");
+        std::printf("SUMMARY: sender killed %s; the receiver showed \"连接断开!\" and kept %d complete files of %d, "
+                    "all compared by SHA-256, no temporary file left\n",
+            qPrintable(where), compared, int(selected.size()));
 
         // The receiver's user goes home and offers the computer again; a new sender program pairs and moves
         // everything.
@@ -359,7 +395,7 @@ private slots:
         QVERIFY2(computers.start({s.receiverHome, s.receiverWork}, {senderHome, s.senderWork}),
             qPrintable(computers.error()));
         KillOutcome outcome;
-        killReceiverMidRun(computers, s, outcome);
+        killReceiverMidRun(computers, s, KillPoint::AfterFiles, outcome);
         if (QTest::currentTestFailed()) {
             return;
         }

@@ -359,18 +359,21 @@ bool WizardDriver::transferAgainToPairing()
 
 bool WizardDriver::dismissMessage(QString& text)
 {
-    QMessageBox* box = nullptr;
-    if (!waitFor(
-            [&] {
-                box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
-                return box != nullptr;
-            },
-            "a message box")) {
-        return false;
-    }
-    text = box->text();
-    box->buttons().first()->click();
-    return true;
+    // Pressed from the check itself: a box that opens during this wait runs its own event loop inside this
+    // one, and this wait can only end after that loop has.
+    bool pressed = false;
+    return waitFor(
+        [&] {
+            if (!pressed) {
+                if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+                    text = box->text();
+                    pressed = true;
+                    box->buttons().first()->click();
+                }
+            }
+            return pressed;
+        },
+        "a message box");
 }
 
 bool WizardDriver::goHome()
