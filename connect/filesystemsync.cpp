@@ -13,6 +13,11 @@ FileSystemSync::~FileSystemSync()
 
 void FileSystemSync::add(const std::string& folder)
 {
+    // One look per folder, not per file.
+    if (folder == lastFolder) {
+        return;
+    }
+    lastFolder = folder;
     struct stat st;
     if (::stat(folder.c_str(), &st) != 0) {
         return;
@@ -36,5 +41,6 @@ bool FileSystemSync::syncAll()
         ::close(f.fd);
     }
     folders.clear();
+    lastFolder.clear();
     return ok;
 }

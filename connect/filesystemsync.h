@@ -29,4 +29,5 @@ private:
         int fd;
     };
     std::vector<Folder> folders;
+    std::string lastFolder;
 };

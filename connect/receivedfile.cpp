@@ -3,8 +3,8 @@
 #include <cerrno>
 #include <cstdio>
 #include <fstream>
+#include <random>
 #include <utility>
-#include <vector>
 
 #include <fcntl.h>
 #include <sys/file.h>
@@ -12,6 +12,19 @@
 #include <unistd.h>
 
 namespace {
+
+// Six letters or digits, as mkstemp would pick (which creates with 0600 only).
+std::string randomSuffix()
+{
+    static const char letters[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
+    thread_local std::mt19937 generator(std::random_device {}());
+    std::uniform_int_distribution<std::size_t> pick(0, sizeof(letters) - 2);
+    std::string suffix(6, 'x');
+    for (char& c : suffix) {
+        c = letters[pick(generator)];
+    }
+    return suffix;
+}
 
 std::string folderOf(const std::string& path)
 {
@@ -31,12 +44,11 @@ ReceivedFile::~ReceivedFile()
     discard();
 }
 
-bool ReceivedFile::replaceable(const std::string& destination)
+namespace {
+
+// An existing destination may be replaced when it can be opened for writing and nobody holds a lock on it.
+bool lockable(const std::string& destination)
 {
-    struct stat st;
-    if (::stat(destination.c_str(), &st) != 0) {
-        return true;
-    }
     // Non-blocking, so a FIFO at that place cannot hold the receiver.
     const int existing = ::open(destination.c_str(), O_WRONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
     if (existing < 0) {
@@ -48,6 +60,14 @@ bool ReceivedFile::replaceable(const std::string& destination)
     }
     ::close(existing);
     return free;
+}
+
+} // namespace
+
+bool ReceivedFile::replaceable(const std::string& destination)
+{
+    struct stat st;
+    return ::stat(destination.c_str(), &st) != 0 || lockable(destination);
 }
 
 mode_t ReceivedFile::currentUmask()
@@ -68,16 +88,31 @@ mode_t ReceivedFile::currentUmask()
 bool ReceivedFile::open()
 {
     discard();
-    std::string pattern = folderOf(destination) + "/.movanta-XXXXXX";
-    std::vector<char> name(pattern.begin(), pattern.end());
-    name.push_back('\0');
-    fd = ::mkostemp(name.data(), O_CLOEXEC);
-    if (fd < 0) {
+    // While it is written the file is no more open to others than the one it replaces. A new file is
+    // created with 0666 and the kernel's umask, which is already its final mode: no chmod later.
+    struct stat old;
+    const bool exists = ::stat(destination.c_str(), &old) == 0;
+    if (exists && !lockable(destination)) {
         return false;
     }
-    temporary.assign(name.data());
-    failed = false;
-    return true;
+    replacing = exists && S_ISREG(old.st_mode);
+    const mode_t createMode = replacing ? (old.st_mode & 0666) : 0666;
+    const std::string prefix = folderOf(destination) + "/.movanta-";
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        std::string name = prefix + randomSuffix();
+        fd = ::open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, createMode);
+        if (fd >= 0) {
+            temporary = std::move(name);
+            failed = false;
+            written = 0;
+            writeBackFrom = 0;
+            return true;
+        }
+        if (errno != EEXIST) {
+            return false;
+        }
+    }
+    return false;
 }
 
 bool ReceivedFile::write(const char* data, std::size_t size)
@@ -96,8 +131,22 @@ bool ReceivedFile::write(const char* data, std::size_t size)
         }
         data += n;
         size -= static_cast<std::size_t>(n);
+        written += static_cast<uint64_t>(n);
     }
+    startWriteBack(false);
     return true;
+}
+
+void ReceivedFile::startWriteBack(bool last)
+{
+    // The migration ends with a sync of every file system written to; pages of large files sent to the
+    // disk meanwhile do not all wait for that moment. Small files are left to the kernel's own batching.
+    constexpr uint64_t Step = 8 << 20;
+    const uint64_t pending = written - writeBackFrom;
+    if (pending >= Step || (last && written >= Step / 8 && pending > 0)) {
+        ::sync_file_range(fd, static_cast<off_t>(writeBackFrom), static_cast<off_t>(pending), SYNC_FILE_RANGE_WRITE);
+        writeBackFrom = written;
+    }
 }
 
 bool ReceivedFile::commit(bool executable)
@@ -105,21 +154,26 @@ bool ReceivedFile::commit(bool executable)
     if (fd < 0 || failed) {
         return false;
     }
+    // Looked at again only when a file stood there: its mode may have changed meanwhile.
     struct stat old;
-    mode_t mode;
-    if (::stat(destination.c_str(), &old) == 0 && S_ISREG(old.st_mode)) {
+    const bool replaces = replacing && ::stat(destination.c_str(), &old) == 0 && S_ISREG(old.st_mode);
+    // A new file created as such already has its mode; anything else gets it set here.
+    bool setMode = replaces || replacing || executable;
+    mode_t mode = 0;
+    if (replaces) {
         mode = old.st_mode & 07777;
-    } else {
+    } else if (setMode) {
         mode = 0666 & ~currentUmask();
     }
     if (executable) {
         // As "chmod +x" does: every execute bit the umask lets through.
         mode |= 0111 & ~currentUmask();
     }
+    startWriteBack(true);
     // close() reports delayed write errors of some file systems (NFS, a full quota).
-    const bool written = ::fchmod(fd, mode) == 0 && ::close(fd) == 0;
+    const bool closed = (!setMode || ::fchmod(fd, mode) == 0) && ::close(fd) == 0;
     fd = -1;
-    if (!written || ::rename(temporary.c_str(), destination.c_str()) != 0) {
+    if (!closed || ::rename(temporary.c_str(), destination.c_str()) != 0) {
         discard();
         return false;
     }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <string>
 
 #include <sys/types.h>
@@ -21,7 +22,8 @@ public:
     // on it; nothing may replace it then.
     static bool replaceable(const std::string& destination);
 
-    // Creates the temporary file beside the destination. False when that is not possible.
+    // Creates the temporary file beside the destination. False when that is not possible, or when the
+    // destination exists and is not replaceable.
     bool open();
     // Appends the bytes. False on a write error (a full disk, say); later writes are then refused too.
     bool write(const char* data, std::size_t size);
@@ -37,8 +39,14 @@ public:
     static mode_t currentUmask();
 
 private:
+    void startWriteBack(bool last);
+
     std::string destination;
     std::string temporary;
     int fd = -1;
     bool failed = false;
+    // A file stood at the destination when the temporary file was created.
+    bool replacing = false;
+    uint64_t written = 0;
+    uint64_t writeBackFrom = 0;
 };

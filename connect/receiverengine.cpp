@@ -83,6 +83,7 @@ void ReceiverEngine::reset()
     requestedPage = -1;
     lastProgress = -1;
     throttle.clearTickets();
+    knownFolder.clear();
 }
 
 ReceiverEngine::Session& ReceiverEngine::sessionFor(TCP::Client* client)
@@ -256,17 +257,26 @@ void ReceiverEngine::receiveFile(TCP::Client* client)
         if (!terminated || !destination.allowed) {
             result = NotWritten;
         } else {
-            if (!isDirectory(folder) && !makeDirectories(folder)) {
+            // Files come folder by folder; the folder of the last file stored needs no new look.
+            const bool known = folder == knownFolder;
+            if (!known && !isDirectory(folder) && !makeDirectories(folder)) {
                 result = NoDirectory;
             }
-            if (!ReceivedFile::replaceable(destination.path)) {
-                result |= NotWritten;
-            } else {
-                file = std::make_unique<ReceivedFile>(destination.path);
-                if (!file->open()) {
-                    result |= NotWritten;
-                    file.reset();
+            file = std::make_unique<ReceivedFile>(destination.path);
+            bool opened = file->open();
+            if (!opened && known && !isDirectory(folder)) {
+                // Removed since the last file (by hand, say): made again.
+                if (makeDirectories(folder)) {
+                    opened = file->open();
+                } else {
+                    result = NoDirectory;
                 }
+            }
+            if (opened) {
+                knownFolder = folder;
+            } else {
+                result |= NotWritten;
+                file.reset();
             }
         }
 
@@ -306,8 +316,12 @@ void ReceiverEngine::receiveFile(TCP::Client* client)
         // An uncommitted file is removed here, leaving any earlier destination as it was.
     }
 
-    events.itemChanged(shown);
+    // The sender waits for this byte before its next file: everything else comes after it.
     Wire::sendFileResult(*client, result);
+    // Shown already when its header came (nothing else changed the line since): no second signal.
+    if (shown.empty()) {
+        events.itemChanged(shown);
+    }
     if (filesLeft > 0) {
         --filesLeft;
     }

@@ -65,4 +65,5 @@ private:
     int lastProgress = -1;
     PairingThrottle throttle;
     FileSystemSync written;
+    std::string knownFolder; // the folder the last file was stored in
 };

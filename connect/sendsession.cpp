@@ -59,10 +59,11 @@ void SendSession::run(const SendPlan& plan)
         Wire::sendTransferHeader(client, header);
     }
 
-    long filesLeft = static_cast<long>(plan.files.size());
+    filesLeft = static_cast<long>(plan.files.size());
     doneBytes = 0;
     for (const auto& [path, recordedSize] : plan.files) {
         if (cancelled) {
+            reportFinished();
             return;
         }
         const auto start = now();
@@ -70,18 +71,19 @@ void SendSession::run(const SendPlan& plan)
         if (path.size() < FileHeader::PathField) {
             code = sendFile(path, recordedSize, homePrefixLength(plan.home, path));
         } else {
+            reportFinished();
             observer.currentItem(path);
             std::printf("failed to create or open file\n");
         }
         if (cancelled) {
+            reportFinished();
             return;
         }
-        observer.itemResult(code, path, recordedSize, start);
-        --filesLeft;
         doneBytes += recordedSize;
-        std::printf("%s\n%ld file(s) left\n", path.c_str(), filesLeft);
-        std::fflush(stdout);
+        // Written down while the next file is on its way (see sendFile).
+        unreported = Finished {code, path, recordedSize, start};
     }
+    reportFinished();
 
     sendApplications(plan);
     if (cancelled) {
@@ -94,10 +96,21 @@ void SendSession::run(const SendPlan& plan)
     observer.runFinished();
 }
 
+void SendSession::reportFinished()
+{
+    if (!unreported) {
+        return;
+    }
+    const Finished file = std::move(*unreported);
+    unreported.reset();
+    observer.itemResult(file.code, file.path, file.recordedSize, file.start);
+    --filesLeft;
+    std::printf("%s\n%ld file(s) left\n", file.path.c_str(), filesLeft);
+    std::fflush(stdout);
+}
+
 int SendSession::sendFile(const std::string& path, uint64_t recordedSize, uint32_t prefix)
 {
-    observer.currentItem(path);
-
     FileSource source(path);
     int code = Sent;
     uint64_t size = 0;
@@ -114,18 +127,25 @@ int SendSession::sendFile(const std::string& path, uint64_t recordedSize, uint32
         break;
     }
     const uint64_t divisor = totalBytes != 0 ? totalBytes : size;
+    observer.currentItem(path);
 
     FileHeader header;
     header.path = path;
     header.homePrefixLength = prefix;
     header.size = size;
-    if (!connected() || !Wire::sendFileHeader(client, header)) {
+    const bool contentFollows = code == Sent && size > 0;
+    if (!connected() || !Wire::sendFileHeader(client, header, contentFollows)) {
+        reportFinished();
         return HeaderLost;
     }
 
     if (code == Sent) {
         code = sendContent(source, size, divisor);
     }
+    // The previous file's report line and console lines are written while the receiver stores this one:
+    // with one result round trip per file, whatever the sender does between a result and the next header
+    // adds to every file's time.
+    reportFinished();
     source.close();
 
     if (code == Sent) {

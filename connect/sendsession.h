@@ -56,6 +56,17 @@ private:
     bool sendPadding(uint64_t count);
     void sendApplications(const SendPlan& plan);
     void showProgress(uint64_t fileBytes, uint64_t divisor);
+    // Reports the file whose result came last (if not done yet) and counts it done.
+    void reportFinished();
+
+    // A file whose result is known and whose report line is still to be written.
+    struct Finished
+    {
+        int code;
+        std::string path;
+        uint64_t recordedSize;
+        SendObserver::TimePoint start;
+    };
 
     TCP::Client& client;
     SendObserver& observer;
@@ -64,5 +75,7 @@ private:
     uint64_t totalBytes = 0;
     uint64_t doneBytes = 0;
     int shownPercent = -1;
+    long filesLeft = 0;
+    std::optional<Finished> unreported;
     std::vector<char> block;
 };

@@ -11,7 +11,7 @@
 struct PCItemInfo
 {
     std::string name;
-    sockaddr_in address{};
+    sockaddr_in address {};
     std::string distro;
     int16_t type = 0;
     int64_t lastSeen = 0;

@@ -32,4 +32,8 @@ void setNoDelay(int fd);
 // An empty key leaves the bytes unchanged.
 void applyKey(char* data, std::size_t n, const std::vector<char>& key);
 
+// Fills `pad` with the key repeated from key position 0 (the bytes applyKey XORs with). The key must not
+// be empty.
+void fillKeyPad(char* pad, std::size_t length, const std::vector<char>& key);
+
 } // namespace Socket

@@ -80,20 +80,20 @@ Client::~Client()
     Close();
 }
 
-int64_t Client::Send(const char* data, unsigned long size, bool all)
+int64_t Client::Send(const char* data, unsigned long size, bool all, int flags)
 {
     if (state != Connected) {
         return -1;
     }
     if (key.empty()) {
-        return SendUnkeyed(data, size, all);
+        return SendUnkeyed(data, size, all, flags);
     }
     std::vector<char> keyed(data, data + size);
     Socket::applyKey(keyed.data(), size, key);
-    return SendUnkeyed(keyed.data(), size, all);
+    return SendUnkeyed(keyed.data(), size, all, flags);
 }
 
-int64_t Client::SendUnkeyed(const char* data, unsigned long size, bool all)
+int64_t Client::SendUnkeyed(const char* data, unsigned long size, bool all, int flags)
 {
     if (state != Connected) {
         return -1;
@@ -102,7 +102,7 @@ int64_t Client::SendUnkeyed(const char* data, unsigned long size, bool all)
     ssize_t result = 0;
     do {
         // MSG_NOSIGNAL: a peer that has gone must not end the process.
-        result = ::send(socket, data + sent, size - sent, MSG_NOSIGNAL);
+        result = ::send(socket, data + sent, size - sent, MSG_NOSIGNAL | flags);
         if (result >= 0) {
             sent += static_cast<unsigned long>(result);
         } else if (wouldBlock(errno)) {

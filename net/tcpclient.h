@@ -47,7 +47,8 @@ struct Client
     // Sends size bytes, XORed with the key from key position 0. With all, loops until everything is sent
     // (waiting on the socket instead of spinning when its buffer is full). Returns the last send()'s result,
     // or -1 when the record is not Connected. Never raises SIGPIPE; a hard error closes the record.
-    int64_t Send(const char* data, unsigned long size, bool all);
+    // `flags` go to send() as well (MSG_MORE: more bytes follow at once, let them share a segment).
+    int64_t Send(const char* data, unsigned long size, bool all, int flags = 0);
 
     // Receives up to size bytes into `into` (or `buffer`, then at most 1024 bytes, NUL-terminated).
     // `length` gets the total. With all, waits until size bytes have arrived. A would-block read waits on
@@ -57,7 +58,7 @@ struct Client
 
     // Send and Recv without the XOR layer, for the plain pairing messages and for callers that key the
     // bytes themselves (several content units in one call). Same waits, results and state changes.
-    int64_t SendUnkeyed(const char* data, unsigned long size, bool all);
+    int64_t SendUnkeyed(const char* data, unsigned long size, bool all, int flags = 0);
     int64_t RecvUnkeyed(unsigned long size, bool all, void* into = nullptr);
 
     // Up to 9 immediate connect attempts; on success non-blocking, TCP_NODELAY and Connected.

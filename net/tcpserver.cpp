@@ -80,11 +80,16 @@ void Server::serve(ServerCallback callback, void* arg)
     }
     stopped = 0;
     std::vector<int> wake;
+    // accept() on an empty queue still builds and frees a socket in the kernel: between two files that
+    // cost more than the file itself, so it runs only when the last wait saw a connection coming.
+    bool incoming = true;
     while (!stopRequest) {
-        acceptPending();
+        if (incoming) {
+            acceptPending();
+        }
         wake.clear();
         serviceClients(callback, arg, wake);
-        pause(wake);
+        incoming = pause(wake);
     }
     stopped = 1;
 }
@@ -104,7 +109,7 @@ void Server::acceptPending()
 
 // Wakes at once for a new connection or for bytes a client is waiting to have read (a sender's next file
 // must not wait out the pause); otherwise comes back within a millisecond.
-void Server::pause(const std::vector<int>& wake)
+bool Server::pause(const std::vector<int>& wake)
 {
     std::vector<pollfd> watched;
     watched.reserve(wake.size() + 1);
@@ -112,7 +117,10 @@ void Server::pause(const std::vector<int>& wake)
     for (const int fd : wake) {
         watched.push_back({fd, POLLIN, 0});
     }
-    while (::poll(watched.data(), watched.size(), ServicePauseMs) < 0 && errno == EINTR) { }
+    int ready;
+    while ((ready = ::poll(watched.data(), watched.size(), ServicePauseMs)) < 0 && errno == EINTR) { }
+    // A failed poll says nothing; accepting once more is the safe side.
+    return ready < 0 || (watched[0].revents & (POLLIN | POLLERR | POLLHUP)) != 0;
 }
 
 void Server::serviceClients(ServerCallback callback, void* arg, std::vector<int>& wake)

@@ -48,7 +48,8 @@ private:
     void acceptPending();
     // Serves every client once; `wake` gets the sockets whose next bytes should end the loop's pause.
     void serviceClients(ServerCallback callback, void* arg, std::vector<int>& wake);
-    void pause(const std::vector<int>& wake);
+    // Returns whether the listening socket has a connection waiting.
+    bool pause(const std::vector<int>& wake);
 
     // Asked to stop; unlike `stopped`, never cleared by a loop that starts late.
     std::atomic<bool> stopRequest {false};

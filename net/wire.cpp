@@ -2,6 +2,8 @@
 
 #include <vector>
 
+#include <sys/socket.h>
+
 #include "net/byteorder.h"
 #include "net/socket.h"
 #include "net/tcpclient.h"
@@ -53,10 +55,7 @@ void keyUnits(char* data, std::size_t n, const std::vector<char>& key)
         return;
     }
     char pad[Unit];
-    const std::size_t padLength = unitSize(n);
-    for (std::size_t i = 0; i < padLength; ++i) {
-        pad[i] = key[i % key.size()];
-    }
+    Socket::fillKeyPad(pad, unitSize(n), key);
     for (std::size_t at = 0; at < n; at += Unit) {
         char* unit = data + at;
         const std::size_t length = unitSize(n - at);
@@ -135,13 +134,13 @@ bool recvTransferHeader(TCP::Client& c, TransferHeader& h)
     return true;
 }
 
-bool sendFileHeader(TCP::Client& c, const FileHeader& h)
+bool sendFileHeader(TCP::Client& c, const FileHeader& h, bool contentFollows)
 {
     std::vector<char> bytes(FileHeader::Size);
     if (!h.encode(bytes.data())) {
         return false;
     }
-    return sendUnit(c, bytes.data(), bytes.size());
+    return c.Send(bytes.data(), bytes.size(), true, contentFollows ? MSG_MORE : 0) >= 0 && c.state == TCP::Connected;
 }
 
 bool recvFileHeader(TCP::Client& c, FileHeader& h, bool* pathTerminated)

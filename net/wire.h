@@ -44,7 +44,9 @@ bool sendFreeSpace(TCP::Client& c, const FreeSpaceMessage& m);
 bool recvFreeSpace(TCP::Client& c, FreeSpaceMessage& m);
 bool sendTransferHeader(TCP::Client& c, const TransferHeader& h);
 bool recvTransferHeader(TCP::Client& c, TransferHeader& h);
-bool sendFileHeader(TCP::Client& c, const FileHeader& h);
+// `contentFollows`: the caller sends content at once, which then shares the header's segment (one wake-up
+// of the receiver per small file instead of two).
+bool sendFileHeader(TCP::Client& c, const FileHeader& h, bool contentFollows = false);
 bool recvFileHeader(TCP::Client& c, FileHeader& h, bool* pathTerminated = nullptr);
 
 // 6: file content. One unit (at most Unit bytes) per call...

@@ -1,22 +1,11 @@
 #include "report/reportline.h"
 
 #include <algorithm>
-#include <cstdio>
-#include <memory>
 
 #include <QDateTime>
 #include <QTime>
 
 #include "select/sizetext.h"
-
-namespace {
-
-struct FileCloser
-{
-    void operator()(std::FILE* file) const { std::fclose(file); }
-};
-
-} // namespace
 
 uint64_t getDurationSeconds(std::chrono::system_clock::time_point start, std::chrono::system_clock::time_point end)
 {
@@ -60,16 +49,6 @@ std::string getFailedLine(
     line += getTimeText(seconds).toStdString();
     line += '\n';
     return line;
-}
-
-bool appendReportLine(const char* path, const std::string& line)
-{
-    std::unique_ptr<std::FILE, FileCloser> file(std::fopen(path, "ab+"));
-    if (!file) {
-        return false;
-    }
-    const bool written = std::fwrite(line.data(), 1, line.size(), file.get()) == line.size();
-    return std::fclose(file.release()) == 0 && written;
 }
 
 QString getPercentageText(uint64_t succeeded, uint64_t failed)

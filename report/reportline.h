@@ -22,10 +22,6 @@ std::string getSucceededLine(const std::string& filename, uint64_t filesize, con
 std::string getFailedLine(
     const std::string& filename, uint64_t filesize, const std::string& reason, const QTime& time, uint64_t seconds);
 
-// Appends the line to the file, creating it if needed; the file is closed again before returning so the line
-// is on disk even if the run ends abnormally. False if the file could not be opened or written.
-bool appendReportLine(const char* path, const std::string& line);
-
 // Completion as "S × 100 ÷ max(S + F, 1) %", truncated.
 QString getPercentageText(uint64_t succeeded, uint64_t failed);
 

@@ -41,7 +41,8 @@ QString durationText(const ResultPage::FileItemInfo& file)
 
 } // namespace
 
-ResultPage::ResultPage(QWidget* parent) : QScrollArea(parent), ui(new Ui::ResultPage)
+ResultPage::ResultPage(QWidget* parent)
+    : QScrollArea(parent), ui(new Ui::ResultPage), succeededReport(succeededReportFile), failedReport(failedReportFile)
 {
     qRegisterMetaType<ResultPage::FileItemInfo>("ResultPage::FileItemInfo");
     ui->setupUi(this);
@@ -71,8 +72,8 @@ void ResultPage::AddFile(
     item.filename = std::move(filename);
     item.reason = getFailureReason(result);
     item.filesize = filesize;
-    item.time = QTime::currentTime();
     item.endTime = std::chrono::system_clock::now();
+    item.time = clock.timeAt(item.endTime);
     item.startTime = startTime;
     const uint64_t seconds = getDurationSeconds(item.startTime, item.endTime);
 
@@ -80,7 +81,7 @@ void ResultPage::AddFile(
     // flood its queue with copies.
     if (result == 0) {
         succeededBytes += filesize;
-        appendReportLine(succeededReportFile, getSucceededLine(item.filename, filesize, item.time, seconds));
+        succeededReport.append(getSucceededLine(item.filename, filesize, item.time, seconds));
         succeededFiles.push_back(std::move(item));
         const int row = static_cast<int>(succeededFiles.size() - 1);
         if (row <= lastShownRow) {
@@ -88,7 +89,7 @@ void ResultPage::AddFile(
         }
     } else {
         failedBytes += filesize;
-        appendReportLine(failedReportFile, getFailedLine(item.filename, filesize, item.reason, item.time, seconds));
+        failedReport.append(getFailedLine(item.filename, filesize, item.reason, item.time, seconds));
         failedFiles.push_back(std::move(item));
         const int row = static_cast<int>(failedFiles.size() - 1);
         if (row <= lastShownRow) {
@@ -138,6 +139,8 @@ void ResultPage::UpdatePage()
 void ResultPage::Clear()
 {
     std::lock_guard<std::mutex> lock(fileMutex);
+    succeededReport.close();
+    failedReport.close();
     succeededFiles.clear();
     failedFiles.clear();
     succeededBytes = 0;
@@ -149,6 +152,8 @@ void ResultPage::Clear()
 void ResultPage::SyncFile()
 {
     std::lock_guard<std::mutex> lock(fileMutex);
+    succeededReport.close();
+    failedReport.close();
     if (!succeededFiles.empty()) {
         runShellCommand(getRestoreCommand(datedName(getSucceededCopyPrefix()), succeededReportFile));
     }

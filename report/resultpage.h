@@ -10,6 +10,9 @@
 #include <QScrollArea>
 #include <QTime>
 
+#include "report/reportappender.h"
+#include "report/secondclock.h"
+
 namespace Ui {
 class ResultPage;
 }
@@ -74,6 +77,9 @@ private:
     std::vector<FileItemInfo> succeededFiles;
     uint64_t failedBytes = 0;
     std::vector<FileItemInfo> failedFiles;
+    ReportAppender succeededReport;
+    ReportAppender failedReport;
+    SecondClock clock;
     std::mutex fileMutex;
 };
 

@@ -1,8 +1,16 @@
 #include "transfer/transferpage.h"
 
+#include <utility>
+
 #include <QMovie>
 
 #include "ui_transferpage.h"
+
+namespace {
+
+constexpr int TextTickMs = 40;
+
+} // namespace
 
 TransferPage::TransferPage(QWidget* parent) : QWidget(parent), ui(new Ui::TransferPage)
 {
@@ -10,6 +18,10 @@ TransferPage::TransferPage(QWidget* parent) : QWidget(parent), ui(new Ui::Transf
     connect(this, &TransferPage::updateProgress, this, &TransferPage::setProgress);
     connect(this, &TransferPage::updateText, this, &TransferPage::setText);
     connect(this, &TransferPage::updateWorkText, this, &TransferPage::setWorkText);
+
+    textTick.setSingleShot(true);
+    textTick.setInterval(TextTickMs);
+    connect(&textTick, &QTimer::timeout, this, &TransferPage::showPendingText);
 
     loadingMovie = new QMovie(QStringLiteral(":/icons/icons/loading_dots.gif"), QByteArray(), this);
     ui->loadingDots->setMovie(loadingMovie);
@@ -39,7 +51,22 @@ void TransferPage::setProgress(int value)
 
 void TransferPage::setText(QString text)
 {
-    ui->currentFile->setText(text);
+    pendingText = std::move(text);
+    textPending = true;
+    // The first change after a quiet tick shows at once; later ones wait for the tick's end.
+    if (!textTick.isActive()) {
+        showPendingText();
+    }
+}
+
+void TransferPage::showPendingText()
+{
+    if (!textPending) {
+        return;
+    }
+    textPending = false;
+    ui->currentFile->setText(pendingText);
+    textTick.start();
 }
 
 void TransferPage::setWorkText(QString text)

@@ -2,6 +2,7 @@
 
 #include <string>
 
+#include <QTimer>
 #include <QWidget>
 
 namespace Ui {
@@ -36,6 +37,13 @@ public slots:
     void setWorkText(QString text);
 
 private:
+    void showPendingText();
+
     Ui::TransferPage* ui;
     QMovie* loadingMovie;
+    // The current item changes hundreds of times a second with small files; the line is redrawn at most
+    // once per tick, always ending on the latest text.
+    QTimer textTick;
+    QString pendingText;
+    bool textPending = false;
 };

@@ -240,6 +240,43 @@ private slots:
         QCOMPARE(readAll(homePath("ok/f.txt")), QByteArray("12345"));
     }
 
+    void folderRemovedBetweenFilesIsMadeAgain()
+    {
+        // The receiver remembers the folder it stored the last file in; one removed meanwhile (by hand, or
+        // replaced by a file) must not turn the next files of that folder into failures.
+        begin(3, 3);
+        QCOMPARE(sender.sendFile("/home/alice/photos/a.jpg", 11, "a"), 0);
+        QVERIFY(QDir(homePath("photos")).removeRecursively());
+        QCOMPARE(sender.sendFile("/home/alice/photos/b.jpg", 11, "b"), 0);
+        QVERIFY(QDir(homePath("photos")).removeRecursively());
+        writeFile(homePath("photos"), "a file where the folder was");
+        QCOMPARE(sender.sendFile("/home/alice/photos/c.jpg", 11, "c"), 6);
+        end();
+        QCOMPARE(readAll(homePath("photos")), QByteArray("a file where the folder was"));
+    }
+
+    void newFilesFollowTheUmaskAndReplacedOnesStayPrivate()
+    {
+        // While written, a file is never more open to others than the file it replaces.
+        ::umask(027);
+        writeFile(homePath("private.txt"), "old");
+        QVERIFY(::chmod(homePath("private.txt").toUtf8().constData(), 0600) == 0);
+        begin(2, 200000);
+        QVERIFY(sender.send(ScriptedSender::fileHeader("/home/alice/private.txt", 11, 100000)));
+        QVERIFY(sender.send(std::string(50 * 1024, 's')));
+        QStringList temporaries;
+        QTRY_VERIFY(!(temporaries = leftovers(home->path())).isEmpty());
+        QCOMPARE(modeOf(temporaries.first()) & 0077, mode_t(0));
+        QVERIFY(sender.send(std::string(100000 - 50 * 1024, 's')));
+        QCOMPARE(sender.recv(1), std::string(1, '\0'));
+        QCOMPARE(sender.sendFile("/home/alice/new.txt", 11, std::string(100000, 'n')), 0);
+        end();
+        ::umask(022);
+        QCOMPARE(modeOf(homePath("private.txt")), mode_t(0600));
+        QCOMPARE(modeOf(homePath("new.txt")), mode_t(0640));
+        QCOMPARE(readAll(homePath("private.txt")).size(), 100000);
+    }
+
     void missingFoldersAreMade()
     {
         begin(1, 1);

@@ -47,6 +47,8 @@ private slots:
     void migrationRoundTrip_data();
     void migrationRoundTrip();
     void recordsAreKeyedFromPositionZero();
+    void keyRepeatsFromDataStart_data();
+    void keyRepeatsFromDataStart();
 
     void contentInOneCallMatchesUnitByUnit_data();
     void contentInOneCallMatchesUnitByUnit();
@@ -254,6 +256,41 @@ void WireTest::recordsAreKeyedFromPositionZero()
                     "4"
                     "g\x08",
             19));
+}
+
+void WireTest::keyRepeatsFromDataStart_data()
+{
+    QTest::addColumn<int>("keyLength");
+    QTest::addColumn<int>("size");
+    // Key lengths that divide the internal run, that do not, and keys longer than it.
+    for (int keyLength : {1, 6, 7, 1000, 4096, 4097, 5000}) {
+        for (int size : {0, 1, 5, 4095, 4096, 4112, 9001}) {
+            QTest::newRow(qPrintable(QString("key %1, %2 bytes").arg(keyLength).arg(size))) << keyLength << size;
+        }
+    }
+}
+
+void WireTest::keyRepeatsFromDataStart()
+{
+    QFETCH(int, keyLength);
+    QFETCH(int, size);
+    const std::string keyText = NetTest::pattern(static_cast<std::size_t>(keyLength), 3);
+    const std::vector<char> key(keyText.begin(), keyText.end());
+    const std::string plain = NetTest::pattern(static_cast<std::size_t>(size), 5);
+
+    std::string expected = plain;
+    for (std::size_t i = 0; i < expected.size(); ++i) {
+        expected[i] = char(expected[i] ^ key[i % key.size()]);
+    }
+    std::string data = plain;
+    Socket::applyKey(&data[0], data.size(), key);
+    QVERIFY(data == expected);
+
+    std::string pad(static_cast<std::size_t>(size), '\0');
+    Socket::fillKeyPad(&pad[0], pad.size(), key);
+    for (std::size_t i = 0; i < pad.size(); ++i) {
+        QCOMPARE(pad[i], key[i % key.size()]);
+    }
 }
 
 void WireTest::contentInOneCallMatchesUnitByUnit_data()

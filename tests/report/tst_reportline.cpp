@@ -3,9 +3,23 @@
 #include <chrono>
 #include <string>
 
+#include <QDateTime>
+
+#include "report/reportappender.h"
 #include "report/reportline.h"
+#include "report/secondclock.h"
 
 using namespace std::chrono_literals;
+
+namespace {
+
+QByteArray readAll(const QString& path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
+}
+
+} // namespace
 using Clock = std::chrono::system_clock;
 
 Q_DECLARE_METATYPE(std::string)
@@ -15,6 +29,19 @@ class TestReportLine : public QObject
     Q_OBJECT
 
 private slots:
+    void secondClockGivesTheLocalTimeOfEachSecond()
+    {
+        SecondClock clock;
+        const auto base = std::chrono::system_clock::time_point(std::chrono::seconds(1765000000));
+        for (const auto offset : {0ms, 1ms, 999ms, 1000ms, 1001ms, 61500ms, 3600000ms, 1000ms}) {
+            const auto when = base + offset;
+            const qint64 ms = std::chrono::duration_cast<std::chrono::milliseconds>(when.time_since_epoch()).count();
+            const QTime expected = QDateTime::fromMSecsSinceEpoch(ms - ms % 1000).time();
+            QCOMPARE(clock.timeAt(when), expected);
+            QCOMPARE(getClockText(clock.timeAt(when)), getClockText(QDateTime::fromMSecsSinceEpoch(ms).time()));
+        }
+    }
+
     void duration_data()
     {
         QTest::addColumn<qint64>("milliseconds");
@@ -105,12 +132,37 @@ private slots:
     {
         QTemporaryDir dir;
         QVERIFY(dir.isValid());
-        const QByteArray path = dir.filePath(QStringLiteral(".failed.txt")).toUtf8();
-        QVERIFY(appendReportLine(path.constData(), "first\tline\n"));
-        QVERIFY(appendReportLine(path.constData(), "second\n"));
-        QFile file(QString::fromUtf8(path));
-        QVERIFY(file.open(QIODevice::ReadOnly));
-        QCOMPARE(file.readAll(), QByteArray("first\tline\nsecond\n"));
+        const QString path = dir.filePath(QStringLiteral(".failed.txt"));
+        ReportAppender report(path.toStdString());
+        QVERIFY(report.append("first\tline\n"));
+        // Visible to a reader (the "cp" of the report files) before any close.
+        QCOMPARE(readAll(path), QByteArray("first\tline\n"));
+        QVERIFY(report.append("second\n"));
+        QCOMPARE(readAll(path), QByteArray("first\tline\nsecond\n"));
+    }
+
+    void appendSurvivesRemovalAndRestore()
+    {
+        QTemporaryDir dir;
+        QVERIFY(dir.isValid());
+        const QString path = dir.filePath(QStringLiteral(".succeed.txt"));
+        ReportAppender report(path.toStdString());
+        QVERIFY(report.append("old\n"));
+        // "rm" between runs: the next line starts a new file instead of vanishing with the old one.
+        QVERIFY(QFile::remove(path));
+        QVERIFY(report.append("new\n"));
+        QCOMPARE(readAll(path), QByteArray("new\n"));
+        // A restore ("cp" over the same file) truncates it; lines go after the restored content.
+        {
+            QFile restore(path);
+            QVERIFY(restore.open(QIODevice::WriteOnly | QIODevice::Truncate));
+            QCOMPARE(restore.write("restored\n"), qint64(9));
+        }
+        QVERIFY(report.append("after\n"));
+        QCOMPARE(readAll(path), QByteArray("restored\nafter\n"));
+        report.close();
+        QVERIFY(report.append("reopened\n"));
+        QCOMPARE(readAll(path), QByteArray("restored\nafter\nreopened\n"));
     }
 
     void appendReportsFailure_data()
@@ -125,7 +177,8 @@ private slots:
         QTemporaryDir dir;
         QVERIFY(dir.isValid());
         QVERIFY(QDir(dir.path()).mkdir(QStringLiteral("adir")));
-        QVERIFY(!appendReportLine(dir.filePath(relative).toUtf8().constData(), "x\n"));
+        ReportAppender report(dir.filePath(relative).toStdString());
+        QVERIFY(!report.append("x\n"));
     }
 
     void percentage_data()

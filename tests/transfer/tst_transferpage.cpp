@@ -1,5 +1,8 @@
+#include <atomic>
+#include <chrono>
 #include <thread>
 
+#include <QElapsedTimer>
 #include <QLabel>
 #include <QMovie>
 #include <QProgressBar>
@@ -11,6 +14,17 @@
 class TestTransferPage : public QObject
 {
     Q_OBJECT
+
+    int paints = 0;
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override
+    {
+        if (event->type() == QEvent::Paint) {
+            ++paints;
+        }
+        return QObject::eventFilter(watched, event);
+    }
 
 private:
     static QProgressBar* bar(TransferPage& page) { return page.findChild<QProgressBar*>("progressBar"); }
@@ -102,6 +116,47 @@ private slots:
         TransferPage page;
         page.setText("/home/bob/Documents/a.txt");
         QCOMPARE(label(page, "currentFile")->text(), QString("/home/bob/Documents/a.txt"));
+    }
+
+    // Thousands of small files: the line is redrawn a few times a second, never stays on an old name, and
+    // the first change after a quiet moment shows at once.
+    void fastItemsAreCoalescedToTheLatest()
+    {
+        TransferPage page;
+        QLabel* line = label(page, "currentFile");
+        line->installEventFilter(this);
+        page.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&page));
+
+        paints = 0;
+        QElapsedTimer clock;
+        clock.start();
+        std::atomic<bool> done {false};
+        std::thread worker([&page, &done] {
+            for (int i = 0; i < 2000; ++i) {
+                TransferPage::textCallback("/home/bob/small/" + std::to_string(i), &page);
+                if (i % 10 == 0) {
+                    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+                }
+            }
+            done = true;
+        });
+        // The GUI thread keeps running meanwhile, as it does during a migration.
+        QTRY_VERIFY(done);
+        worker.join();
+        QTRY_COMPARE(line->text(), QString("/home/bob/small/1999"));
+        QTest::qWait(100);
+        qInfo("paints %d", paints);
+        QVERIFY2(paints < 10, qPrintable(QString::number(paints)));
+
+        // After a quiet tick the next name is there without waiting.
+        QTest::qWait(100);
+        page.setText("/home/bob/big.iso");
+        QCOMPARE(line->text(), QString("/home/bob/big.iso"));
+        // A second change right after it waits for the tick, then shows.
+        page.setText("/home/bob/next");
+        QCOMPARE(line->text(), QString("/home/bob/big.iso"));
+        QTRY_COMPARE(line->text(), QString("/home/bob/next"));
     }
 
     // Engines report from their own threads; the page changes only when the GUI thread runs the slots.
