@@ -58,12 +58,18 @@ private:
     QStringList selected; // relative to the sender's home
     qint64 selectedBytes = 0;
 
-    // Fails the test with the peer's output when the reply does not begin as expected.
+    // The computers of the scenario under way, whose output goes with a failure.
+    TwoComputers* rig = nullptr;
+
+    // Logs both programs' last output when the reply does not begin as expected.
     QString ask(Peer& peer, const QString& line, const QString& startsWith, int timeoutMs = 150000)
     {
         const QString reply = peer.command(line, timeoutMs);
         if (!reply.startsWith(startsWith)) {
-            qWarning().noquote() << "command" << line << "answered" << reply << "\n" << peer.tail();
+            qWarning().noquote() << "command" << line << "answered" << reply;
+            if (rig) {
+                qWarning().noquote() << rig->receiver().tail() << "\n" << rig->sender().tail();
+            }
         }
         return reply;
     }
@@ -288,6 +294,8 @@ private:
     }
 
 private slots:
+    void cleanup() { rig = nullptr; }
+
     void initTestCase()
     {
         if (PeerProgram.isEmpty() || !QFileInfo(PeerProgram).isExecutable()) {
@@ -303,6 +311,7 @@ private slots:
     {
         const Scenario s = makeScenario("receiver-killed");
         TwoComputers computers(PeerProgram, "10.213.0.1/24", "10.213.0.2/24");
+        rig = &computers;
         QVERIFY2(computers.start({s.receiverHome, s.receiverWork}, {senderHome, s.senderWork}),
             qPrintable(computers.error()));
         KillOutcome outcome;
@@ -335,6 +344,7 @@ private slots:
     {
         const Scenario s = makeScenario("sender-killed");
         TwoComputers computers(PeerProgram, "10.213.0.1/24", "10.213.0.2/24");
+        rig = &computers;
         QVERIFY2(computers.start({s.receiverHome, s.receiverWork}, {senderHome, s.senderWork}),
             qPrintable(computers.error()));
         QCOMPARE(ask(computers.receiver(), "role", "ok"), QString("ok"));
@@ -355,8 +365,15 @@ private slots:
         // too, since it lived on to remove them.
         QCOMPARE(ask(computers.receiver(), "dismiss", "dismissed"), QString("dismissed 连接断开!"));
         QCOMPARE(ask(computers.receiver(), "waitdone 1", "done").section('|', 0, 0), QString("done 1"));
-        const QString pages = ask(computers.receiver(), "pages", "pages");
-        QCOMPARE(pages.mid(6).section('|', 2, 2), QString("连接中断"));
+        // The current-item line follows its changes within a moment.
+        QString shown;
+        QElapsedTimer clock;
+        clock.start();
+        while ((shown = ask(computers.receiver(), "pages", "pages").mid(6).section('|', 2, 2)) != "连接中断"
+            && clock.elapsed() < 10000) {
+            QTest::qWait(20);
+        }
+        QCOMPARE(shown, QString("连接中断"));
         int temporaries = 0;
         const int compared = compareReceiverFiles(s.receiverHome, temporaries);
         QVERIFY2(compared >= 0, "a file on the receiver is cut short or foreign");
@@ -392,6 +409,7 @@ private slots:
     {
         const Scenario s = makeScenario("transfer-again");
         TwoComputers computers(PeerProgram, "10.213.0.1/24", "10.213.0.2/24");
+        rig = &computers;
         QVERIFY2(computers.start({s.receiverHome, s.receiverWork}, {senderHome, s.senderWork}),
             qPrintable(computers.error()));
         KillOutcome outcome;

@@ -113,5 +113,6 @@ bool Peer::kill()
 
 QString Peer::tail() const
 {
-    return role + " output:\n" + output.join('\n');
+    // Output not yet read as replies is shown too: it may be all the other computer said.
+    return role + " output:\n" + output.join('\n') + "\n" + QString::fromUtf8(pending.right(4000));
 }
