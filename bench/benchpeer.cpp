@@ -1,6 +1,6 @@
 // One computer of a benchmark migration: the real wizard on the offscreen platform, driven by line
 // commands on standard input. Every command is answered by one line "@@BENCH@@ ..." on standard output;
-// the program's own per-file diagnostics go there too and are skipped by the driver.
+// the program's own console lines go to "console.log" in the working folder.
 //
 // The process does not make a network namespace of its own: bench/run.sh starts the whole benchmark in a
 // private one, where receiver, sender and the baselines meet on loopback.
@@ -10,6 +10,7 @@
 #include <fstream>
 #include <string>
 
+#include <fcntl.h>
 #include <sys/resource.h>
 #include <unistd.h>
 
@@ -207,9 +208,20 @@ int main(int argc, char** argv)
     ::setenv("QT_QPA_PLATFORM", "offscreen", 0);
     QApplication app(argc, argv);
     app.setAttribute(Qt::AA_Use96Dpi, true);
+    // The program's per-file console lines go to "console.log" in the working folder, as they would to a
+    // terminal or a log; the benchmark's pipe carries the replies only, so its reader does not wake (and
+    // take a core from the migration) for every file, which no user's terminal does either.
+    std::FILE* replies = ::fdopen(::dup(STDOUT_FILENO), "w");
+    const int console = ::open("console.log", O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    if (replies == nullptr || console < 0 || ::dup2(console, STDOUT_FILENO) < 0) {
+        std::printf("%s error cannot set up console.log\n", Marker.c_str());
+        return 1;
+    }
+    ::close(console);
+    setReplyStream(replies);
     BenchCommands commands(role);
-    std::printf("%s up\n", Marker.c_str());
-    std::fflush(stdout);
+    std::fprintf(replies, "%s up\n", Marker.c_str());
+    std::fflush(replies);
     LineReader input(STDIN_FILENO);
     return runCommands(app, input, [&](const std::string& line) { commands.handle(line); });
 }

@@ -18,7 +18,7 @@ void PageSendObserver::runStarted(TimePoint start)
 
 void PageSendObserver::currentItem(const std::string& text)
 {
-    emit transfer->updateText(QString::fromStdString(text));
+    TransferPage::textCallback(text, transfer);
 }
 
 void PageSendObserver::progress(int percent)

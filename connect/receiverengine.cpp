@@ -318,7 +318,7 @@ void ReceiverEngine::receiveFile(TCP::Client* client)
 
     // The sender waits for this byte before its next file: everything else comes after it.
     Wire::sendFileResult(*client, result);
-    // Shown already when its header came (nothing else changed the line since): no second signal.
+    // Named when its header came, and nothing else changed the line since; only a missing header is news.
     if (shown.empty()) {
         events.itemChanged(shown);
     }

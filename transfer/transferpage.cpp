@@ -21,7 +21,12 @@ TransferPage::TransferPage(QWidget* parent) : QWidget(parent), ui(new Ui::Transf
 
     textTick.setSingleShot(true);
     textTick.setInterval(TextTickMs);
-    connect(&textTick, &QTimer::timeout, this, &TransferPage::showPendingText);
+    connect(&textTick, &QTimer::timeout, this, &TransferPage::refreshText);
+    connect(this, &TransferPage::textPosted, this, [this] {
+        if (!textTick.isActive()) {
+            refreshText();
+        }
+    });
 
     loadingMovie = new QMovie(QStringLiteral(":/icons/icons/loading_dots.gif"), QByteArray(), this);
     ui->loadingDots->setMovie(loadingMovie);
@@ -36,7 +41,21 @@ TransferPage::~TransferPage()
 
 void TransferPage::textCallback(const std::string& text, void* page)
 {
-    emit static_cast<TransferPage*>(page)->updateText(QString::fromStdString(text));
+    static_cast<TransferPage*>(page)->postText(QString::fromStdString(text));
+}
+
+void TransferPage::postText(QString text)
+{
+    bool wake;
+    {
+        std::lock_guard<std::mutex> lock(textMutex);
+        latestText = std::move(text);
+        wake = !textAwaited;
+        textAwaited = true;
+    }
+    if (wake) {
+        emit textPosted();
+    }
 }
 
 void TransferPage::callback(int value, void* page)
@@ -51,21 +70,31 @@ void TransferPage::setProgress(int value)
 
 void TransferPage::setText(QString text)
 {
-    pendingText = std::move(text);
-    textPending = true;
+    {
+        std::lock_guard<std::mutex> lock(textMutex);
+        latestText = std::move(text);
+        textAwaited = true;
+    }
     // The first change after a quiet tick shows at once; later ones wait for the tick's end.
     if (!textTick.isActive()) {
-        showPendingText();
+        refreshText();
     }
 }
 
-void TransferPage::showPendingText()
+void TransferPage::refreshText()
 {
-    if (!textPending) {
-        return;
+    QString text;
+    {
+        std::lock_guard<std::mutex> lock(textMutex);
+        if (latestText == shownText) {
+            // Quiet: the next text posted wakes this thread again.
+            textAwaited = false;
+            return;
+        }
+        text = latestText;
     }
-    textPending = false;
-    ui->currentFile->setText(pendingText);
+    shownText = text;
+    ui->currentFile->setText(text);
     textTick.start();
 }
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <mutex>
 #include <string>
 
 #include <QTimer>
@@ -23,13 +24,18 @@ public:
     ~TransferPage() override;
 
     // Adapters for engines that report through plain function pointers; `page` is a TransferPage.
+    // Any thread: the text is left for the GUI thread, which is woken only when it is not already due to
+    // look (hundreds of small files a second would otherwise cost it a wake-up each).
     static void textCallback(const std::string& text, void* page);
+    void postText(QString text);
     static void callback(int value, void* page);
 
 signals:
     void updateProgress(int value);
     void updateText(QString text);
     void updateWorkText(QString text);
+    // A text was posted while the GUI thread was not due to look.
+    void textPosted();
 
 public slots:
     void setProgress(int value);
@@ -37,13 +43,15 @@ public slots:
     void setWorkText(QString text);
 
 private:
-    void showPendingText();
+    void refreshText();
 
     Ui::TransferPage* ui;
     QMovie* loadingMovie;
     // The current item changes hundreds of times a second with small files; the line is redrawn at most
     // once per tick, always ending on the latest text.
     QTimer textTick;
-    QString pendingText;
-    bool textPending = false;
+    QString shownText;
+    std::mutex textMutex;
+    QString latestText; // under textMutex
+    bool textAwaited = false; // under textMutex: a textPosted is queued or the tick runs
 };

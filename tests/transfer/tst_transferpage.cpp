@@ -129,6 +129,7 @@ private slots:
         QVERIFY(QTest::qWaitForWindowExposed(&page));
 
         paints = 0;
+        QSignalSpy wakes(&page, &TransferPage::textPosted);
         QElapsedTimer clock;
         clock.start();
         std::atomic<bool> done {false};

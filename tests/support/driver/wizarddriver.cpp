@@ -65,10 +65,13 @@ bool configureLink(const std::string& address, const std::string& device)
         && run({"ip", "link", "set", device, "up"}) && run({"ip", "route", "replace", "default", "dev", device});
 }
 
+std::FILE* replyStream = nullptr;
+
 void replyWith(const std::string& marker, const std::string& text)
 {
-    std::printf("%s %s\n", marker.c_str(), text.c_str());
-    std::fflush(stdout);
+    std::FILE* out = replyStream ? replyStream : stdout;
+    std::fprintf(out, "%s %s\n", marker.c_str(), text.c_str());
+    std::fflush(out);
 }
 
 } // namespace
@@ -141,6 +144,11 @@ int enterPeerNetwork(const std::string& marker, LineReader& input, const char* j
         return 6;
     }
     return 0;
+}
+
+void setReplyStream(std::FILE* stream)
+{
+    replyStream = stream;
 }
 
 WizardDriver::WizardDriver(std::string role, std::string marker, int stepTimeoutMs)

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <cstdio>
+
 #include <functional>
 #include <string>
 
@@ -27,6 +29,10 @@ private:
     int fd;
     std::string pending;
 };
+
+// Where replies go (standard output when never set). A benchmark sends the program's own console lines
+// elsewhere, so that its reader wakes for replies only, not for every file.
+void setReplyStream(std::FILE* stream);
 
 // Start-up of a peer program, before any thread exists: a network namespace of its own, or the one at
 // joinPath (a computer that keeps its network after its program died), then "ready" and the line
