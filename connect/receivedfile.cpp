@@ -96,11 +96,15 @@ bool ReceivedFile::open()
         return false;
     }
     replacing = exists && S_ISREG(old.st_mode);
-    const mode_t createMode = replacing ? (old.st_mode & 0666) : 0666;
-    const std::string prefix = folderOf(destination) + "/.movanta-";
+    return createIn(folderOf(destination), replacing ? (old.st_mode & 0666) : 0666);
+}
+
+bool ReceivedFile::createIn(const std::string& folder, mode_t mode)
+{
+    const std::string prefix = folder + "/.movanta-";
     for (int attempt = 0; attempt < 100; ++attempt) {
         std::string name = prefix + randomSuffix();
-        fd = ::open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, createMode);
+        fd = ::open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode);
         if (fd >= 0) {
             temporary = std::move(name);
             failed = false;
@@ -113,6 +117,47 @@ bool ReceivedFile::open()
         }
     }
     return false;
+}
+
+bool ReceivedFile::openSpare(const std::string& folder)
+{
+    discard();
+    replacing = false;
+    return createIn(folder, 0666);
+}
+
+bool ReceivedFile::adopt(ReceivedFile& spare)
+{
+    if (spare.fd < 0 || spare.written != 0 || spare.failed) {
+        return false;
+    }
+    // Removed meanwhile (its folder deleted by hand, say): of no use.
+    struct stat st;
+    if (::fstat(spare.fd, &st) != 0 || st.st_nlink == 0) {
+        return false;
+    }
+    // A file standing there is replaced through a temporary file made for it (its mode, its lock check).
+    if (::stat(destination.c_str(), &st) == 0) {
+        return false;
+    }
+    const std::string folder = folderOf(destination);
+    std::string name = spare.temporary;
+    if (folderOf(name) != folder) {
+        std::string moved = folder + "/.movanta-" + randomSuffix();
+        if (::renameat2(AT_FDCWD, name.c_str(), AT_FDCWD, moved.c_str(), RENAME_NOREPLACE) != 0) {
+            return false;
+        }
+        name = std::move(moved);
+    }
+    discard();
+    fd = std::exchange(spare.fd, -1);
+    spare.temporary.clear();
+    temporary = std::move(name);
+    replacing = false;
+    failed = false;
+    written = 0;
+    writeBackFrom = 0;
+    return true;
 }
 
 bool ReceivedFile::write(const char* data, std::size_t size)

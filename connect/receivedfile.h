@@ -25,6 +25,14 @@ public:
     // Creates the temporary file beside the destination. False when that is not possible, or when the
     // destination exists and is not replaceable.
     bool open();
+    // A temporary file made ahead in `folder`, for a file whose header has not come yet: its creation then
+    // overlaps the sender's work instead of adding to every file's round trip. The destination is unused.
+    bool openSpare(const std::string& folder);
+    // Takes over an unwritten spare as this destination's temporary file (moved into the destination's
+    // folder if needed). False, the spare left as it was, when a file stands at the destination or the
+    // spare cannot be moved there (another file system); open() is then the way.
+    bool adopt(ReceivedFile& spare);
+
     // Appends the bytes. False on a write error (a full disk, say); later writes are then refused too.
     bool write(const char* data, std::size_t size);
     // Gives the file its final mode (that of the file it replaces, else 0666 less the umask, plus the
@@ -40,6 +48,7 @@ public:
 
 private:
     void startWriteBack(bool last);
+    bool createIn(const std::string& folder, mode_t mode);
 
     std::string destination;
     std::string temporary;

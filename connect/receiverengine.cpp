@@ -70,6 +70,8 @@ std::string folderOf(const std::string& path)
 
 ReceiverEngine::ReceiverEngine(std::string code, ReceiverEvents& events) : code(std::move(code)), events(events) { }
 
+ReceiverEngine::~ReceiverEngine() = default;
+
 void ReceiverEngine::reset()
 {
     paired = false;
@@ -84,6 +86,7 @@ void ReceiverEngine::reset()
     lastProgress = -1;
     throttle.clearTickets();
     knownFolder.clear();
+    spare.reset();
 }
 
 ReceiverEngine::Session& ReceiverEngine::sessionFor(TCP::Client* client)
@@ -263,7 +266,9 @@ void ReceiverEngine::receiveFile(TCP::Client* client)
                 result = NoDirectory;
             }
             file = std::make_unique<ReceivedFile>(destination.path);
-            bool opened = file->open();
+            bool opened = spare && file->adopt(*spare);
+            spare.reset();
+            opened = opened || file->open();
             if (!opened && known && !isDirectory(folder)) {
                 // Removed since the last file (by hand, say): made again.
                 if (makeDirectories(folder)) {
@@ -328,6 +333,15 @@ void ReceiverEngine::receiveFile(TCP::Client* client)
     receivedBytes += header.size;
     std::printf("%s\n%ld file(s) left\n", shown.c_str(), static_cast<long>(filesLeft));
     std::fflush(stdout);
+
+    // The next file most likely goes to the same folder; its temporary file is made while the sender
+    // reads it and sends its header.
+    if (result == 0 && filesLeft > 0 && !knownFolder.empty() && client->state == TCP::Connected) {
+        spare = std::make_unique<ReceivedFile>(std::string());
+        if (!spare->openSpare(knownFolder)) {
+            spare.reset();
+        }
+    }
 }
 
 void ReceiverEngine::finishMigration(TCP::Client* client)
@@ -352,6 +366,7 @@ void ReceiverEngine::finishMigration(TCP::Client* client)
 
 void ReceiverEngine::transferDone(TCP::Client* client)
 {
+    spare.reset();
     // What the sender's report will call written must be on disk before the end mark.
     written.syncAll();
     if (lastProgress != 100) {
@@ -391,6 +406,7 @@ void ReceiverEngine::connectionLost(TCP::Client* client, const Session& session)
     const bool pairing = !session.trusted && !paired && owner == nullptr;
     forget(client);
     if (migrating) {
+        spare.reset();
         // A later connection of the same sender starts again with the free space, as it expects.
         headerBytes = 0;
         filesLeft = 0;

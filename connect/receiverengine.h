@@ -2,6 +2,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <unordered_map>
 
@@ -12,6 +13,7 @@ namespace TCP {
 struct Client;
 }
 class ReceiverEvents;
+class ReceivedFile;
 
 // The receiver's side of a migration. The server's service thread calls connected() for every connected
 // client about once per millisecond; each call does one step and returns: a pairing attempt, the free
@@ -21,6 +23,9 @@ class ReceiverEngine
 {
 public:
     ReceiverEngine(std::string code, ReceiverEvents& events);
+    ~ReceiverEngine();
+    ReceiverEngine(const ReceiverEngine&) = delete;
+    ReceiverEngine& operator=(const ReceiverEngine&) = delete;
 
     void connected(TCP::Client* client);
     void transferDone(TCP::Client* client);
@@ -66,4 +71,5 @@ private:
     PairingThrottle throttle;
     FileSystemSync written;
     std::string knownFolder; // the folder the last file was stored in
+    std::unique_ptr<ReceivedFile> spare; // a temporary file made ahead for the next file
 };

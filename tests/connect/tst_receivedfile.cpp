@@ -45,6 +45,64 @@ private slots:
         QDir().mkpath(dir.path());
     }
 
+    void spareIsAdoptedInItsFolderOrMovedToAnother()
+    {
+        QVERIFY(QDir(dir.path()).mkdir("other"));
+        for (const char* name : {"same.txt", "other/moved.txt"}) {
+            ReceivedFile spare(std::string {});
+            QVERIFY(spare.openSpare(dir.path().toStdString()));
+            QCOMPARE(temporaries(), 1);
+            ReceivedFile file(at(name));
+            QVERIFY(file.adopt(spare));
+            QVERIFY(file.write("spare", 5));
+            QVERIFY(file.commit(false));
+            QCOMPARE(contentOf(at(name)), QByteArray("spare"));
+            QCOMPARE(modeOf(at(name)), mode_t(0644));
+            QCOMPARE(temporaries(), 0);
+            QVERIFY(QDir(dir.path() + "/other").entryList({".movanta-*"}, QDir::Files | QDir::Hidden).isEmpty());
+        }
+    }
+
+    void spareIsNotAdoptedOverAnExistingOrAfterItsRemoval()
+    {
+        // A file standing at the destination gets a temporary file of its own (its mode, its lock check).
+        put(at("kept.txt"), "old");
+        QVERIFY(::chmod(at("kept.txt").c_str(), 0600) == 0);
+        ReceivedFile spare(std::string {});
+        QVERIFY(spare.openSpare(dir.path().toStdString()));
+        ReceivedFile replacing(at("kept.txt"));
+        QVERIFY(!replacing.adopt(spare));
+        QVERIFY(replacing.open());
+        QVERIFY(replacing.write("new", 3));
+        QVERIFY(replacing.commit(false));
+        QCOMPARE(modeOf(at("kept.txt")), mode_t(0600));
+
+        // The spare, left as it was, is still good for a new file.
+        ReceivedFile fresh(at("fresh.txt"));
+        QVERIFY(fresh.adopt(spare));
+        fresh.discard();
+        QCOMPARE(temporaries(), 0);
+
+        // Removed behind the receiver's back: of no use.
+        ReceivedFile gone(std::string {});
+        QVERIFY(gone.openSpare(dir.path().toStdString()));
+        for (const QString& name : QDir(dir.path()).entryList({".movanta-*"}, QDir::Files | QDir::Hidden)) {
+            QVERIFY(QFile::remove(dir.path() + "/" + name));
+        }
+        ReceivedFile late(at("late.txt"));
+        QVERIFY(!late.adopt(gone));
+    }
+
+    void unusedSpareIsRemoved()
+    {
+        {
+            ReceivedFile spare(std::string {});
+            QVERIFY(spare.openSpare(dir.path().toStdString()));
+            QCOMPARE(temporaries(), 1);
+        }
+        QCOMPARE(temporaries(), 0);
+    }
+
     void commitPutsTheFileInPlace()
     {
         ReceivedFile file(at("a.txt"));
