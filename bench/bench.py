@@ -22,6 +22,7 @@ import time
 MARK = "@@BENCH@@ "
 TAR_PORT = 5401
 RSYNC_PORT = 5402
+FLOOR_PORT = 5403
 MiB = 1024 * 1024
 
 
@@ -160,7 +161,9 @@ class Bench:
         self.recv_work = os.path.join(tmp, "recv-work")
         self.tar_dst = os.path.join(tmp, "tar-dst")
         self.rsync_dst = os.path.join(tmp, "rsync-dst")
-        for d in (self.send_home, self.recv_home, self.send_work, self.recv_work, self.tar_dst, self.rsync_dst):
+        self.floor_dst = os.path.join(tmp, "floor-dst")
+        for d in (self.send_home, self.recv_home, self.send_work, self.recv_work, self.tar_dst, self.rsync_dst,
+                  self.floor_dst):
             os.makedirs(d, exist_ok=True)
         self.rsyncd = None
         self.idle_cpu = None
@@ -263,6 +266,28 @@ class Bench:
         return seconds
 
 
+    def floor(self, name, files):
+        """The same exchange as Movanta's (header, content, a result byte per file, temporary file and rename)
+        with nothing else: what one result round trip per file allows on this machine."""
+        dst = self.floor_dst
+        settle(dst)
+        os.makedirs(dst)
+        receiver = subprocess.Popen([self.args.floor, "receive", str(FLOOR_PORT), dst])
+        try:
+            wait_listening(FLOOR_PORT)
+            start = time.perf_counter()
+            subprocess.run([self.args.floor, "send", str(FLOOR_PORT), self.send_home, name], check=True)
+            if receiver.wait(timeout=900) != 0:
+                raise BenchError(f"floor {name}: the receiving side failed")
+            seconds = time.perf_counter() - start
+        finally:
+            if receiver.poll() is None:
+                receiver.kill()
+                receiver.wait()
+        verify(os.path.join(self.send_home, name), os.path.join(dst, name), f"floor {name}")
+        return seconds
+
+
 def wait_listening(port, timeout=10.0):
     """Polls the kernel's table of listening sockets (a connect would use up the listener's one accept)."""
     deadline = time.monotonic() + timeout
@@ -301,6 +326,7 @@ def machine():
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--peer", required=True)
+    parser.add_argument("--floor", default="", help="the one-round-trip floor program (contestant \"floor\")")
     parser.add_argument("--quick", action="store_true", help="sets at 1/8 of their size")
     parser.add_argument("--runs", type=int, default=3)
     parser.add_argument("--sets", default="L,S,M")
@@ -322,6 +348,8 @@ def main():
     try:
         bench.start_rsyncd()
         contestants = [("Movanta", bench.movanta), ("tar|socat", bench.tar), ("rsync", bench.rsync)]
+        if args.floor:
+            contestants.append(("floor", bench.floor))
         if args.only:
             wanted = args.only.split(",")
             contestants = [c for c in contestants if c[0].split("|")[0] in wanted]
@@ -367,6 +395,9 @@ def main():
         unit, want = targets[name]
         verdicts.append(f"{name}: Movanta/tar {unit} {ratio:.2f} (target >= {want}) "
                         f"{'met' if ratio >= want else 'NOT met'}")
+        if "floor" in med and "Movanta" in med:
+            verdicts.append(f"{name}: the one-round-trip floor reaches {tar_time / med['floor']:.2f} of tar; "
+                            f"Movanta reaches {med['floor'] / med['Movanta']:.2f} of the floor")
     print("\nTargets:")
     for v in verdicts:
         print("  " + v)

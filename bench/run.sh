@@ -7,7 +7,7 @@ set -eu
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=${MOVANTA_BENCH_BUILD:-$root/build-bench}
 cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-cmake --build "$build" -j"$(nproc)" --target movanta_bench_peer >/dev/null
+cmake --build "$build" -j"$(nproc)" --target movanta_bench_peer movanta_roundtrip_floor >/dev/null
 for tool in tar socat rsync diff du unshare ip python3; do
     command -v "$tool" >/dev/null || { echo "missing: $tool" >&2; exit 1; }
 done
@@ -15,4 +15,5 @@ done
 # root gets a network namespace alone, anyone else keeps their own id and the namespace's capabilities.
 if [ "$(id -u)" -eq 0 ]; then isolate="unshare -n"; else isolate="unshare -cn --keep-caps"; fi
 exec $isolate sh -c 'ip link set lo up && ip route add default dev lo src 127.0.0.1 && exec "$@"' sh \
-    python3 "$root/bench/bench.py" --peer "$build/bench/movanta_bench_peer" "$@"
+    python3 "$root/bench/bench.py" --peer "$build/bench/movanta_bench_peer" \
+    --floor "$build/bench/movanta_roundtrip_floor" "$@"
