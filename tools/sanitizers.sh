@@ -5,7 +5,7 @@ set -euo pipefail
 
 root=$(cd "$(dirname "$0")/.." && pwd)
 build="$root/build-tsan"
-tests_regex=${TSAN_TESTS:-'^(net\..*|select\.(selectscan|inventory|selectpage|listview)|connect\.(receiverfiles|receiverpairing|senderengine))$'}
+tests_regex=${TSAN_TESTS:-'^(net\..*|select\.(selectscan|inventory|selectpage|listview)|connect\.(receiverfiles|receiverpairing|senderengine)|transfer\.transferpage)$'}
 jobs=${TSAN_JOBS:-2}
 
 cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DMOVANTA_SANITIZE=thread -DMOVANTA_BENCH=OFF >/dev/null

@@ -41,10 +41,10 @@ TransferPage::~TransferPage()
 
 void TransferPage::textCallback(const std::string& text, void* page)
 {
-    static_cast<TransferPage*>(page)->postText(QString::fromStdString(text));
+    static_cast<TransferPage*>(page)->postText(text);
 }
 
-void TransferPage::postText(QString text)
+void TransferPage::postText(std::string text)
 {
     bool wake;
     {
@@ -72,7 +72,7 @@ void TransferPage::setText(QString text)
 {
     {
         std::lock_guard<std::mutex> lock(textMutex);
-        latestText = std::move(text);
+        latestText = text.toStdString();
         textAwaited = true;
     }
     // The first change after a quiet tick shows at once; later ones wait for the tick's end.
@@ -83,7 +83,6 @@ void TransferPage::setText(QString text)
 
 void TransferPage::refreshText()
 {
-    QString text;
     {
         std::lock_guard<std::mutex> lock(textMutex);
         if (latestText == shownText) {
@@ -91,10 +90,9 @@ void TransferPage::refreshText()
             textAwaited = false;
             return;
         }
-        text = latestText;
+        shownText = latestText;
     }
-    shownText = text;
-    ui->currentFile->setText(text);
+    ui->currentFile->setText(QString::fromStdString(shownText));
     textTick.start();
 }
 

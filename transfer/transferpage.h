@@ -27,7 +27,6 @@ public:
     // Any thread: the text is left for the GUI thread, which is woken only when it is not already due to
     // look (hundreds of small files a second would otherwise cost it a wake-up each).
     static void textCallback(const std::string& text, void* page);
-    void postText(QString text);
     static void callback(int value, void* page);
 
 signals:
@@ -43,6 +42,7 @@ public slots:
     void setWorkText(QString text);
 
 private:
+    void postText(std::string text);
     void refreshText();
 
     Ui::TransferPage* ui;
@@ -50,8 +50,9 @@ private:
     // The current item changes hundreds of times a second with small files; the line is redrawn at most
     // once per tick, always ending on the latest text.
     QTimer textTick;
-    QString shownText;
+    // Plain bytes between the threads: an implicitly shared QString would be released on either thread.
+    std::string shownText;
     std::mutex textMutex;
-    QString latestText; // under textMutex
+    std::string latestText; // under textMutex, UTF-8
     bool textAwaited = false; // under textMutex: a textPosted is queued or the tick runs
 };
