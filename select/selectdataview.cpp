@@ -82,6 +82,7 @@ SelectDataView::SelectDataView(QWidget* parent) : QWidget(parent), ui(new Ui::Se
     connect(ui->appsPage, &ListView::refresh, this, &SelectDataView::appRefresh);
     connect(this, &SelectDataView::AddFileItemAsync, this, &SelectDataView::addFileItem);
     connect(this, &SelectDataView::AddAppAsync, this, &SelectDataView::AddApp);
+    connect(this, &SelectDataView::scanEnded, this, &SelectDataView::scanFinished, Qt::QueuedConnection);
     selectionInfoTimer = new QTimer(this);
     selectionInfoTimer->setSingleShot(true);
     selectionInfoTimer->setInterval(SelectionInfoIntervalMs);
@@ -210,7 +211,7 @@ void SelectDataView::startScan(const std::string& path, bool skipHidden, bool is
             --scanning;
         }
         running->finished = true;
-        QMetaObject::invokeMethod(this, &SelectDataView::scanFinished, Qt::QueuedConnection);
+        emit scanEnded();
     });
     scanJobs.push_back(std::move(job));
 }

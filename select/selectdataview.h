@@ -82,6 +82,8 @@ signals:
     void AddFileItemAsync(QString filename, int type, qulonglong filesize);
     void AddAppAsync(QString appname, QString icon, QString packagename);
     void UpdateSelectionInfo();
+    // A scanning thread has ended (emitted on that thread, handled queued).
+    void scanEnded();
 
 public slots:
     void updateSelectionInfo();
