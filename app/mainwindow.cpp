@@ -5,7 +5,7 @@
 
 #include "app/exitnow.h"
 #include "app/pagechange.h"
-#include "app/pagefit.h"
+#include "common/widgets/pagefit.h"
 #include "connect/newpcconnectpage.h"
 #include "connect/oldpcconnectpage.h"
 #include "ui_mainwindow.h"

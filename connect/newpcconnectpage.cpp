@@ -2,7 +2,7 @@
 
 #include <QMetaObject>
 
-#include "app/cloneprogresswidget.h"
+#include "common/widgets/cloneprogresswidget.h"
 #include "connect/pcpairpage.h"
 #include "net/tcpserver.h"
 #include "net/wire.h"

@@ -6,8 +6,8 @@
 
 #include <QWidget>
 
-#include "connect/receiverengine.h"
-#include "connect/receiverevents.h"
+#include "connect/receiver/receiverengine.h"
+#include "connect/receiver/receiverevents.h"
 #include "net/announcer.h"
 
 namespace Ui {

@@ -1,6 +1,6 @@
 #include "connect/newpcview.h"
 
-#include "connect/localaddress.h"
+#include "common/localaddress.h"
 #include "ui_newpcview.h"
 
 NewPCView::NewPCView(QWidget* parent) : QWidget(parent), ui(new Ui::NewPCView)

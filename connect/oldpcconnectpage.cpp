@@ -7,13 +7,13 @@
 #include <QMessageBox>
 #include <QPushButton>
 
-#include "app/cloneprogresswidget.h"
-#include "app/pagefit.h"
-#include "connect/connectionwatch.h"
+#include "common/widgets/cloneprogresswidget.h"
+#include "common/widgets/pagefit.h"
+#include "connect/sender/connectionwatch.h"
 #include "connect/oldpcview.h"
 #include "connect/pcpairpage.h"
 #include "net/wire.h"
-#include "report/reportcommands.h"
+#include "report/log/reportcommands.h"
 #include "report/resultpage.h"
 #include "select/selectdataview.h"
 #include "transfer/transferpage.h"

@@ -9,13 +9,13 @@
 #include <QWidget>
 
 #include "connect/pagesendobserver.h"
-#include "connect/sendworker.h"
+#include "connect/sender/sendworker.h"
 #include "net/discoverylistener.h"
 #include "net/hosttable.h"
 #include "net/pciteminfo.h"
 #include "net/tcpclient.h"
 #include "net/udpserver.h"
-#include "select/appinfo.h"
+#include "select/model/appinfo.h"
 
 namespace Ui {
 class OldPCConnectPage;

@@ -1,6 +1,6 @@
 #include "connect/pagesendobserver.h"
 
-#include "app/cloneprogresswidget.h"
+#include "common/widgets/cloneprogresswidget.h"
 #include "connect/oldpcconnectpage.h"
 #include "report/resultpage.h"
 #include "transfer/transferpage.h"

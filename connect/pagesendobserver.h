@@ -1,6 +1,6 @@
 #pragma once
 
-#include "connect/sendobserver.h"
+#include "connect/sender/sendobserver.h"
 
 class CloneProgressWidget;
 class OldPCConnectPage;

@@ -4,7 +4,7 @@
 #include <QLabel>
 #include <QMovie>
 
-#include "connect/pairingcode.h"
+#include "connect/receiver/pairingcode.h"
 #include "ui_pcpairpage.h"
 
 PCPairPage::PCPairPage(QWidget* parent) : QWidget(parent), ui(new Ui::PCPairPage)

@@ -21,9 +21,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "connect/packagename.h"
-#include "connect/receiverengine.h"
-#include "connect/receiverevents.h"
+#include "common/packagename.h"
+#include "connect/receiver/receiverengine.h"
+#include "connect/receiver/receiverevents.h"
 #include "fuzz/sandbox.h"
 #include "net/tcpclient.h"
 #include "privatenetwork.h"

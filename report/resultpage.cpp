@@ -7,11 +7,11 @@
 #include <QHeaderView>
 #include <QLabel>
 
-#include "report/reportcommands.h"
-#include "report/reportline.h"
-#include "report/resultcodes.h"
-#include "report/shellcommand.h"
-#include "select/sizetext.h"
+#include "report/log/reportcommands.h"
+#include "report/log/reportline.h"
+#include "report/log/resultcodes.h"
+#include "common/shellcommand.h"
+#include "common/sizetext.h"
 #include "ui_resultpage.h"
 
 namespace {

@@ -10,8 +10,8 @@
 #include <QScrollArea>
 #include <QTime>
 
-#include "report/reportappender.h"
-#include "report/secondclock.h"
+#include "report/log/reportappender.h"
+#include "report/log/secondclock.h"
 
 namespace Ui {
 class ResultPage;

@@ -14,16 +14,16 @@
 #include <QThread>
 #include <QTimer>
 
-#include "app/circularprogressbar.h"
+#include "common/widgets/circularprogressbar.h"
 #include "net/distro.h"
-#include "select/commandpipe.h"
+#include "common/commandpipe.h"
 #include "select/filedialog.h"
-#include "select/inventory.h"
+#include "select/model/inventory.h"
 #include "select/listitem.h"
 #include "select/listview.h"
-#include "select/networkcheck.h"
-#include "select/scanrules.h"
-#include "select/sizetext.h"
+#include "select/model/networkcheck.h"
+#include "select/model/scanrules.h"
+#include "common/sizetext.h"
 #include "ui_selectdataview.h"
 
 namespace fs = std::filesystem;

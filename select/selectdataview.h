@@ -15,8 +15,8 @@
 #include <QWidget>
 
 #include "net/freespacemessage.h"
-#include "select/appinfo.h"
-#include "select/mountpoint.h"
+#include "select/model/appinfo.h"
+#include "select/model/mountpoint.h"
 
 class QListWidgetItem;
 class QTimer;

@@ -5,7 +5,7 @@
 
 #include <QLabel>
 
-#include "connect/localaddress.h"
+#include "common/localaddress.h"
 #include "connect/newpcview.h"
 #include "testmain.h"
 

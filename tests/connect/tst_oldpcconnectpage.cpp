@@ -24,7 +24,7 @@
 #include "net/transferheader.h"
 #include "report/resultpage.h"
 #include "select/selectdataview.h"
-#include "tst_senderengine_receiver.h"
+#include "sender/tst_senderengine_receiver.h"
 
 namespace {
 

@@ -1,2 +1,2 @@
 // The scripted receiver of the engine tests, shared with the page tests.
-#include "tst_senderengine_receiver.cpp"
+#include "sender/tst_senderengine_receiver.cpp"

@@ -13,7 +13,7 @@
 #include <QTemporaryDir>
 #include <QTimer>
 
-#include "connect/diskspace.h"
+#include "connect/receiver/diskspace.h"
 #include "connect/newpcconnectpage.h"
 #include "connect/pcpairpage.h"
 #include "migrationrig.h"

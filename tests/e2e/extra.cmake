@@ -1,7 +1,7 @@
 # The whole-migration tests start copies of this program, one per computer.
 include(${CMAKE_SOURCE_DIR}/tests/support/driver/driver.cmake)
 add_executable(movanta_e2e_peer ${CMAKE_CURRENT_SOURCE_DIR}/e2e/migrationpeer.cpp)
-target_link_libraries(movanta_e2e_peer PRIVATE movanta_wizarddriver movanta_lib Qt5::Test)
+target_link_libraries(movanta_e2e_peer PRIVATE movanta_wizarddriver movanta_gui Qt5::Test)
 foreach(test test_e2e_migration test_e2e_killed)
     if(TARGET ${test})
         add_dependencies(${test} movanta_e2e_peer)

@@ -13,7 +13,7 @@
 #include <QTableWidget>
 
 #include "report/resultpage.h"
-#include "select/sizetext.h"
+#include "common/sizetext.h"
 
 using Clock = std::chrono::system_clock;
 

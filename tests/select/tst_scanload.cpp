@@ -17,7 +17,7 @@
 #include "faketools.h"
 #include "select/listview.h"
 #include "select/selectdataview.h"
-#include "select/sizetext.h"
+#include "common/sizetext.h"
 
 namespace fs = std::filesystem;
 

@@ -17,7 +17,7 @@
 #include <QSignalSpy>
 #include <QStackedWidget>
 
-#include "app/circularprogressbar.h"
+#include "common/widgets/circularprogressbar.h"
 #include "faketools.h"
 #include "net/distro.h"
 #include "select/listitem.h"

@@ -24,7 +24,7 @@
 #include "select/listitem.h"
 #include "select/listview.h"
 #include "select/selectdataview.h"
-#include "select/sizetext.h"
+#include "common/sizetext.h"
 
 namespace fs = std::filesystem;
 

@@ -9,11 +9,11 @@
 #include <thread>
 #include <vector>
 
-#include "connect/receiverengine.h"
-#include "connect/receiverevents.h"
-#include "connect/sendobserver.h"
-#include "connect/sendsession.h"
-#include "connect/sendworker.h"
+#include "connect/receiver/receiverengine.h"
+#include "connect/receiver/receiverevents.h"
+#include "connect/sender/sendobserver.h"
+#include "connect/sender/sendsession.h"
+#include "connect/sender/sendworker.h"
 #include "net/tcpclient.h"
 #include "net/tcpserver.h"
 

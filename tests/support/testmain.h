@@ -1,9 +1,22 @@
 #pragma once
 
+// Engine tests link the core library only: they get a core application, the rest a widget one.
+#ifdef QT_WIDGETS_LIB
 #include <QApplication>
+#else
+#include <QCoreApplication>
+#endif
 #include <QtTest>
 
 #include "privatenetwork.h"
+
+#ifdef QT_WIDGETS_LIB
+#define MOVANTA_TEST_APPLICATION(app)                                                                                  \
+    QApplication app(argc, argv);                                                                                      \
+    app.setAttribute(Qt::AA_Use96Dpi, true);
+#else
+#define MOVANTA_TEST_APPLICATION(app) QCoreApplication app(argc, argv);
+#endif
 
 // QTEST_MAIN for this project: the test first moves into its own network namespace and picks the offscreen
 // platform, then runs like any QtTest program.
@@ -12,8 +25,7 @@
     {                                                                                                                  \
         MovantaTest::enterPrivateNetwork();                                                                            \
         MovantaTest::useOffscreenPlatform();                                                                           \
-        QApplication app(argc, argv);                                                                                  \
-        app.setAttribute(Qt::AA_Use96Dpi, true);                                                                       \
+        MOVANTA_TEST_APPLICATION(app)                                                                                  \
         TestObject tc;                                                                                                 \
         QTEST_SET_MAIN_SOURCE_PATH                                                                                     \
         return QTest::qExec(&tc, argc, argv);                                                                          \

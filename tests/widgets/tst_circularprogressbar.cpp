@@ -2,7 +2,7 @@
 
 #include <QtMath>
 
-#include "app/circularprogressbar.h"
+#include "common/widgets/circularprogressbar.h"
 
 namespace {
 

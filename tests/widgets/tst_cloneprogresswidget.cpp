@@ -4,7 +4,7 @@
 #include <QLabel>
 #include <QThread>
 
-#include "app/cloneprogresswidget.h"
+#include "common/widgets/cloneprogresswidget.h"
 
 namespace {
 

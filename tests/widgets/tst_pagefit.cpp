@@ -3,7 +3,7 @@
 #include <QStackedWidget>
 #include <QVBoxLayout>
 
-#include "app/pagefit.h"
+#include "common/widgets/pagefit.h"
 
 class TestPageFit : public QObject
 {

@@ -5,5 +5,5 @@ if(NOT TARGET movanta_wizarddriver)
         ${CMAKE_SOURCE_DIR}/tests/support/driver/wizarddriver.cpp
         ${CMAKE_SOURCE_DIR}/tests/support/driver/wizarddriver.h)
     target_include_directories(movanta_wizarddriver PUBLIC ${CMAKE_SOURCE_DIR}/tests/support/driver)
-    target_link_libraries(movanta_wizarddriver PUBLIC movanta_app Qt5::Test)
+    target_link_libraries(movanta_wizarddriver PUBLIC movanta_gui Qt5::Test)
 endif()

@@ -1,0 +1,45 @@
+#include "common/widgets/cloneprogresswidget.h"
+
+#include "ui_cloneprogresswidget.h"
+
+namespace {
+const char* const greyCaption = "color:#999;";
+const char* const greyLine = "background-color:#D1D1D1D1;";
+} // namespace
+
+CloneProgressWidget::CloneProgressWidget(QWidget* parent) : QWidget(parent), ui(new Ui::CloneProgressWidget)
+{
+    ui->setupUi(this);
+    // Engines emit from worker threads; the automatic connection queues those to the GUI thread.
+    connect(this, &CloneProgressWidget::changeProgress, this, &CloneProgressWidget::setProgress, Qt::AutoConnection);
+}
+
+CloneProgressWidget::~CloneProgressWidget()
+{
+    delete ui;
+}
+
+void CloneProgressWidget::setProgress(int stage)
+{
+    if (stage < 1 || stage > 4)
+        return;
+
+    // Stage 1 and line_1 are always blue; their style sheets are the highlighted look the others copy.
+    const QString blueCaption = ui->textLabel_1->styleSheet();
+    const QString blueLine = ui->line_1->styleSheet();
+
+    ui->iconLabel_1->setPixmap(QPixmap(":/icons/icons/pair_highlight.png"));
+
+    ui->iconLabel_2->setPixmap(
+        QPixmap(stage >= 2 ? ":/icons/icons/selectdata_highlight.png" : ":/icons/icons/selectdata.png"));
+    ui->textLabel_2->setStyleSheet(stage >= 2 ? blueCaption : greyCaption);
+    ui->line_2->setStyleSheet(stage >= 2 ? blueLine : greyLine);
+
+    ui->iconLabel_3->setPixmap(
+        QPixmap(stage >= 3 ? ":/icons/icons/transfer_highlight.png" : ":/icons/icons/transfer.png"));
+    ui->textLabel_3->setStyleSheet(stage >= 3 ? blueCaption : greyCaption);
+    ui->line_3->setStyleSheet(stage >= 3 ? blueLine : greyLine);
+
+    ui->iconLabel_4->setPixmap(QPixmap(stage >= 4 ? ":/icons/icons/done_highlight.png" : ":/icons/icons/done.png"));
+    ui->textLabel_4->setStyleSheet(stage >= 4 ? blueCaption : greyCaption);
+}

@@ -1,0 +1,418 @@
+#include "connect/receiver/receiverengine.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <memory>
+#include <utility>
+
+#include <netinet/in.h>
+#include <sys/socket.h>
+
+#include "connect/receiver/destination.h"
+#include "connect/receiver/diskspace.h"
+#include "connect/install/installapplications.h"
+#include "connect/receiver/makedirectories.h"
+#include "connect/receiver/receivedfile.h"
+#include "connect/receiver/receiverevents.h"
+#include "net/tcpclient.h"
+#include "net/wire.h"
+
+namespace {
+
+// File result bits.
+constexpr uint8_t ConnectionLost = 1;
+constexpr uint8_t NoDirectory = 2;
+constexpr uint8_t NotWritten = 4;
+constexpr uint8_t NoHeader = 8;
+
+// Content is read in slices of this many units (each still keyed from position 0) and written at once.
+constexpr std::size_t UnitsPerRead = 64;
+
+// The server's places (TCP::Server's capacity). When strangers hold them all without a word, the one
+// silent this long gives its place up, so the real sender can still get in.
+constexpr std::size_t ServerPlaces = 32;
+constexpr std::chrono::seconds SilentLimit(5);
+
+uint32_t peerAddress(int fd)
+{
+    sockaddr_in peer {};
+    socklen_t length = sizeof(peer);
+    if (::getpeername(fd, reinterpret_cast<sockaddr*>(&peer), &length) != 0 || peer.sin_family != AF_INET) {
+        return 0;
+    }
+    return peer.sin_addr.s_addr;
+}
+
+// Compares without stopping at the first difference, so the answer time says nothing about the code.
+bool sameCode(const std::string& a, const std::string& b)
+{
+    if (a.size() != b.size()) {
+        return false;
+    }
+    unsigned char diff = 0;
+    for (std::size_t i = 0; i < a.size(); ++i) {
+        diff |= static_cast<unsigned char>(a[i] ^ b[i]);
+    }
+    return diff == 0;
+}
+
+std::string folderOf(const std::string& path)
+{
+    const std::size_t slash = path.rfind('/');
+    if (slash == std::string::npos) {
+        return ".";
+    }
+    return slash == 0 ? std::string("/") : path.substr(0, slash);
+}
+
+} // namespace
+
+ReceiverEngine::ReceiverEngine(std::string code, ReceiverEvents& events) : code(std::move(code)), events(events) { }
+
+ReceiverEngine::~ReceiverEngine() = default;
+
+void ReceiverEngine::reset()
+{
+    paired = false;
+    headerBytes = 0;
+    filesLeft = 0;
+    totalBytes = 0;
+    receivedBytes = 0;
+    sessions.clear();
+    owner = nullptr;
+    pairedPeer = 0;
+    requestedPage = -1;
+    lastProgress = -1;
+    throttle.clearTickets();
+    knownFolder.clear();
+    spare.reset();
+}
+
+ReceiverEngine::Session& ReceiverEngine::sessionFor(TCP::Client* client)
+{
+    auto found = sessions.find(client);
+    if (found != sessions.end()) {
+        return found->second;
+    }
+    Session& session = sessions[client];
+    session.peer = peerAddress(client->socket);
+    return session;
+}
+
+void ReceiverEngine::connected(TCP::Client* client)
+{
+    Session& session = sessionFor(client);
+    // "Still paired" holds only for the address that gave the code; anyone else must give it too.
+    if (!session.trusted && paired && session.peer != 0 && session.peer == pairedPeer) {
+        session.trusted = true;
+    }
+
+    if (!session.trusted) {
+        tryPair(client, session);
+    } else if (owner != nullptr && owner != client) {
+        return; // another connection of the same sender is migrating
+    } else if (headerBytes < TransferHeader::Size) {
+        startMigration(client, session);
+    } else if (filesLeft > 0) {
+        receiveFile(client);
+    } else {
+        finishMigration(client);
+    }
+
+    auto still = sessions.find(client);
+    if (still != sessions.end() && client->state != TCP::Connected) {
+        connectionLost(client, still->second);
+    }
+}
+
+void ReceiverEngine::requestPage(int index)
+{
+    // Asked once per change; the copy of the shown page covers what happened before this engine asked.
+    if (requestedPage == index || (requestedPage < 0 && events.shownPage() == index)) {
+        requestedPage = index;
+        return;
+    }
+    requestedPage = index;
+    events.showPage(index);
+}
+
+void ReceiverEngine::tryPair(TCP::Client* client, Session& session)
+{
+    if (owner == nullptr) {
+        requestPage(1);
+    }
+    // A peer that says nothing must not hold the service thread.
+    if (!client->WaitReadable(0)) {
+        if (sessions.size() >= ServerPlaces && !session.spoke
+            && std::chrono::steady_clock::now() - session.since > SilentLimit) {
+            client->Close();
+        }
+        return;
+    }
+    if (!session.spoke) {
+        // A scanner's connect-and-close must not wait its turn at the pairing pace before it is noticed.
+        char first;
+        const ssize_t n = ::recv(client->socket, &first, 1, MSG_PEEK | MSG_DONTWAIT);
+        if (n == 0 || (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR)) {
+            client->Close();
+            return;
+        }
+        session.spoke = n > 0;
+    }
+    if (session.ticket == 0) {
+        session.ticket = throttle.takeTicket();
+    }
+    if (!throttle.tryAcquire(session.ticket, PairingThrottle::Clock::now())) {
+        return; // the code stays in the socket until its turn
+    }
+    session.ticket = 0;
+
+    std::string offered;
+    if (!Wire::recvCode(*client, offered)) {
+        return; // fewer than six bytes: dropped
+    }
+    if (!sameCode(offered, code)) {
+        Wire::sendPairReply(*client, false);
+        return;
+    }
+    paired = true;
+    pairedPeer = session.peer;
+    session.trusted = true;
+    // The connection that gave the code migrates; others from its address wait, however early they came.
+    owner = client;
+    Wire::sendPairReply(*client, true);
+    client->key.assign(code.begin(), code.end());
+    events.workChanged(u8"等待连接");
+}
+
+void ReceiverEngine::startMigration(TCP::Client* client, Session& session)
+{
+    if (!session.freeSpaceSent) {
+        const DiskSpace space = getDiskSpace();
+        FreeSpaceMessage message;
+        message.total = space.total;
+        message.free = space.free;
+        Wire::sendFreeSpace(*client, message);
+        session.freeSpaceSent = true;
+        owner = client;
+        events.transferStarted();
+        events.stageChanged(2);
+        lastProgress = 0;
+        events.progressChanged(0);
+        requestPage(2);
+        events.workChanged(u8"正在接收数据...");
+        return;
+    }
+    // The header comes when the user on the sender starts the transfer, minutes later perhaps; meanwhile
+    // the service thread stays free for other connections.
+    if (!client->WaitReadable(0)) {
+        return;
+    }
+    TransferHeader header;
+    if (!Wire::recvTransferHeader(*client, header)) {
+        return;
+    }
+    filesLeft = header.fileCount;
+    totalBytes = header.totalBytes;
+    headerBytes += TransferHeader::Size;
+    events.stageChanged(3);
+    receivedBytes = 0;
+}
+
+void ReceiverEngine::reportProgress(uint64_t bytes, uint64_t divisor)
+{
+    int percent = 0;
+    if (divisor != 0) {
+        const unsigned __int128 scaled = static_cast<unsigned __int128>(bytes) * 100 / divisor;
+        percent = scaled > 100 ? 100 : static_cast<int>(scaled);
+    }
+    // One queued signal per shown step, not per unit.
+    if (percent != lastProgress) {
+        lastProgress = percent;
+        events.progressChanged(percent);
+    }
+}
+
+void ReceiverEngine::receiveFile(TCP::Client* client)
+{
+    // Between files the sender may take its time (a slow disk); other connections are served meanwhile.
+    if (!client->WaitReadable(0)) {
+        return;
+    }
+    const char* homeVariable = std::getenv("HOME");
+    const std::string home = homeVariable ? homeVariable : "";
+
+    FileHeader header;
+    bool terminated = true;
+    uint8_t result = 0;
+    std::string shown;
+    if (!Wire::recvFileHeader(*client, header, &terminated)) {
+        result = NoHeader;
+        header.size = 0;
+    } else {
+        Destination destination = destinationFor(header.path, header.homePrefixLength, home);
+        shown = destination.path;
+        events.itemChanged(shown);
+
+        std::unique_ptr<ReceivedFile> file;
+        const std::string folder = folderOf(destination.path);
+        if (!terminated || !destination.allowed) {
+            result = NotWritten;
+        } else {
+            // Files come folder by folder; the folder of the last file stored needs no new look.
+            const bool known = folder == knownFolder;
+            if (!known && !isDirectory(folder) && !makeDirectories(folder)) {
+                result = NoDirectory;
+            }
+            file = std::make_unique<ReceivedFile>(destination.path);
+            bool opened = spare && file->adopt(*spare);
+            spare.reset();
+            opened = opened || file->open();
+            if (!opened && known && !isDirectory(folder)) {
+                // Removed since the last file (by hand, say): made again.
+                if (makeDirectories(folder)) {
+                    opened = file->open();
+                } else {
+                    result = NoDirectory;
+                }
+            }
+            if (opened) {
+                knownFolder = folder;
+            } else {
+                result |= NotWritten;
+                file.reset();
+            }
+        }
+
+        // Refused files are read to the end as well, so the stream stays in step.
+        std::unique_ptr<char[]> slice(new char[Wire::Unit * UnitsPerRead]);
+        uint64_t remaining = header.size;
+        uint64_t done = 0;
+        const uint64_t divisor = totalBytes != 0 ? totalBytes : header.size;
+        while (remaining > 0) {
+            if (client->state != TCP::Connected) {
+                result = ConnectionLost;
+                break;
+            }
+            const uint64_t cap = Wire::Unit * UnitsPerRead;
+            const std::size_t n = static_cast<std::size_t>(remaining < cap ? remaining : cap);
+            if (!Wire::recvContent(*client, slice.get(), n)) {
+                result = ConnectionLost;
+                break;
+            }
+            if (file && !file->write(slice.get(), n)) {
+                result |= NotWritten;
+                file.reset();
+            }
+            remaining -= n;
+            done += n;
+            reportProgress(receivedBytes + done, divisor);
+        }
+
+        if (file) {
+            const bool executable = destination.path.find(".desktop") != std::string::npos;
+            if (result == 0 && file->commit(executable)) {
+                written.add(folder);
+            } else if (result != ConnectionLost) {
+                result |= NotWritten;
+            }
+        }
+        // An uncommitted file is removed here, leaving any earlier destination as it was.
+    }
+
+    // The sender waits for this byte before its next file: everything else comes after it.
+    Wire::sendFileResult(*client, result);
+    // Named when its header came, and nothing else changed the line since; only a missing header is news.
+    if (shown.empty()) {
+        events.itemChanged(shown);
+    }
+    if (filesLeft > 0) {
+        --filesLeft;
+    }
+    receivedBytes += header.size;
+    std::printf("%s\n%ld file(s) left\n", shown.c_str(), static_cast<long>(filesLeft));
+    std::fflush(stdout);
+
+    // The next file most likely goes to the same folder; its temporary file is made while the sender
+    // reads it and sends its header.
+    if (result == 0 && filesLeft > 0 && !knownFolder.empty() && client->state == TCP::Connected) {
+        spare = std::make_unique<ReceivedFile>(std::string());
+        if (!spare->openSpare(knownFolder)) {
+            spare.reset();
+        }
+    }
+}
+
+void ReceiverEngine::finishMigration(TCP::Client* client)
+{
+    if (!client->WaitReadable(0)) {
+        return;
+    }
+    std::string list;
+    switch (Wire::recvAppList(*client, list)) {
+    case Wire::AppListRead::TooLong:
+        // Never allocated; the connection cannot be trusted to stay in step after this.
+        client->Close();
+        return;
+    case Wire::AppListRead::List:
+        installApplications(client, list, events, lastProgress < 0 ? 0 : lastProgress);
+        break;
+    case Wire::AppListRead::NoList:
+        break;
+    }
+    transferDone(client);
+}
+
+void ReceiverEngine::transferDone(TCP::Client* client)
+{
+    spare.reset();
+    // What the sender's report will call written must be on disk before the end mark.
+    written.syncAll();
+    if (lastProgress != 100) {
+        lastProgress = 100;
+        events.progressChanged(100);
+    }
+    events.stageChanged(4);
+    events.workChanged(u8"迁移完成，请在旧电脑上查看报告");
+    events.itemChanged(std::string());
+    events.finished(0);
+    headerBytes = 0;
+    forget(client);
+    if (client->state == TCP::Connected) {
+        Wire::sendEndMark(*client);
+    }
+    client->Close();
+}
+
+void ReceiverEngine::forget(TCP::Client* client)
+{
+    auto found = sessions.find(client);
+    if (found != sessions.end()) {
+        if (found->second.ticket != 0) {
+            throttle.dropTicket(found->second.ticket);
+        }
+        sessions.erase(found);
+    }
+    if (owner == client) {
+        owner = nullptr;
+    }
+}
+
+void ReceiverEngine::connectionLost(TCP::Client* client, const Session& session)
+{
+    const bool migrating = owner == client;
+    // Someone else's connection dropping while a sender is paired is no news for this user.
+    const bool pairing = !session.trusted && !paired && owner == nullptr;
+    forget(client);
+    if (migrating) {
+        spare.reset();
+        // A later connection of the same sender starts again with the free space, as it expects.
+        headerBytes = 0;
+        filesLeft = 0;
+    }
+    if (migrating || pairing) {
+        events.itemChanged(u8"连接中断");
+        events.finished(1);
+    }
+}

@@ -1,0 +1,75 @@
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <unordered_map>
+
+#include "connect/receiver/filesystemsync.h"
+#include "connect/receiver/pairingthrottle.h"
+
+namespace TCP {
+struct Client;
+}
+class ReceiverEvents;
+class ReceivedFile;
+
+// The receiver's side of a migration. The server's service thread calls connected() for every connected
+// client about once per millisecond; each call does one step and returns: a pairing attempt, the free
+// space and the transfer header, one file, or the application phase and the end. Only that thread may
+// call connected() and transferDone(); reset() only while no service thread runs.
+class ReceiverEngine
+{
+public:
+    ReceiverEngine(std::string code, ReceiverEvents& events);
+    ~ReceiverEngine();
+    ReceiverEngine(const ReceiverEngine&) = delete;
+    ReceiverEngine& operator=(const ReceiverEngine&) = delete;
+
+    void connected(TCP::Client* client);
+    void transferDone(TCP::Client* client);
+    // Forgets the pairing, the migration and every connection (the page was unloaded).
+    void reset();
+
+    bool paired = false;
+    uint64_t headerBytes = 0;
+    uint64_t filesLeft = 0;
+    uint64_t totalBytes = 0;
+    uint64_t receivedBytes = 0;
+
+private:
+    struct Session
+    {
+        uint32_t peer = 0; // IPv4 address, network order
+        bool trusted = false; // gave the code, or came from the address that did
+        bool freeSpaceSent = false;
+        uint64_t ticket = 0; // place in the pairing queue, 0 when none
+        bool spoke = false; // sent at least one byte
+        std::chrono::steady_clock::time_point since = std::chrono::steady_clock::now();
+    };
+
+    Session& sessionFor(TCP::Client* client);
+    void tryPair(TCP::Client* client, Session& session);
+    void startMigration(TCP::Client* client, Session& session);
+    void receiveFile(TCP::Client* client);
+    void finishMigration(TCP::Client* client);
+    void connectionLost(TCP::Client* client, const Session& session);
+    void forget(TCP::Client* client);
+    void requestPage(int index);
+    void reportProgress(uint64_t bytes, uint64_t divisor);
+
+    const std::string code;
+    ReceiverEvents& events;
+
+    std::unordered_map<TCP::Client*, Session> sessions;
+    // The connection whose migration runs; others that may migrate wait for it.
+    TCP::Client* owner = nullptr;
+    uint32_t pairedPeer = 0;
+    int requestedPage = -1;
+    int lastProgress = -1;
+    PairingThrottle throttle;
+    FileSystemSync written;
+    std::string knownFolder; // the folder the last file was stored in
+    std::unique_ptr<ReceivedFile> spare; // a temporary file made ahead for the next file
+};

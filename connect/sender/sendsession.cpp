@@ -1,0 +1,257 @@
+#include "connect/sender/sendsession.h"
+
+#include <algorithm>
+#include <cstdio>
+
+#include "connect/sender/applist.h"
+#include "connect/sender/filesource.h"
+#include "connect/sender/installreport.h"
+#include "net/tcpclient.h"
+#include "net/wire.h"
+
+namespace {
+
+// Content is read and sent in blocks of whole units; Wire::sendContent keys each unit on its own, so the
+// bytes on the wire are those of one send per unit.
+constexpr std::size_t BlockUnits = 64;
+
+SendObserver::TimePoint now()
+{
+    return std::chrono::system_clock::now();
+}
+
+} // namespace
+
+uint32_t homePrefixLength(const std::optional<std::string>& home, const std::string& path)
+{
+    if (!home || path.compare(0, home->size(), *home) != 0) {
+        return 0;
+    }
+    return static_cast<uint32_t>(home->size());
+}
+
+SendSession::SendSession(TCP::Client& client, SendObserver& observer, const std::atomic<bool>& cancelled)
+    : client(client), observer(observer), cancelled(cancelled), block(BlockUnits * Wire::Unit)
+{ }
+
+bool SendSession::connected() const
+{
+    return client.state == TCP::Connected;
+}
+
+void SendSession::run(const SendPlan& plan)
+{
+    observer.runStarted(now());
+
+    // A path that does not fit the header cannot be announced; it is left out of the count so the
+    // receiver still gets exactly as many headers as announced.
+    uint64_t announced = 0;
+    for (const auto& file : plan.files) {
+        if (file.first.size() < FileHeader::PathField) {
+            ++announced;
+        }
+    }
+    totalBytes = plan.selectedFileSize + 1000 * plan.appCount;
+    if (connected()) {
+        TransferHeader header;
+        header.fileCount = announced;
+        header.totalBytes = totalBytes;
+        Wire::sendTransferHeader(client, header);
+    }
+
+    filesLeft = static_cast<long>(plan.files.size());
+    doneBytes = 0;
+    for (const auto& [path, recordedSize] : plan.files) {
+        if (cancelled) {
+            reportFinished();
+            return;
+        }
+        const auto start = now();
+        int code = OpenFailed;
+        if (path.size() < FileHeader::PathField) {
+            code = sendFile(path, recordedSize, homePrefixLength(plan.home, path));
+        } else {
+            reportFinished();
+            observer.currentItem(path);
+            std::printf("failed to create or open file\n");
+        }
+        if (cancelled) {
+            reportFinished();
+            return;
+        }
+        doneBytes += recordedSize;
+        // Written down while the next file is on its way (see sendFile).
+        unreported = Finished {code, path, recordedSize, start};
+    }
+    reportFinished();
+
+    sendApplications(plan);
+    if (cancelled) {
+        return;
+    }
+    if (connected()) {
+        Wire::recvEndMark(client);
+    }
+    client.Close();
+    observer.runFinished();
+}
+
+void SendSession::reportFinished()
+{
+    if (!unreported) {
+        return;
+    }
+    const Finished file = std::move(*unreported);
+    unreported.reset();
+    observer.itemResult(file.code, file.path, file.recordedSize, file.start);
+    --filesLeft;
+    std::printf("%s\n%ld file(s) left\n", file.path.c_str(), filesLeft);
+    std::fflush(stdout);
+}
+
+int SendSession::sendFile(const std::string& path, uint64_t recordedSize, uint32_t prefix)
+{
+    FileSource source(path);
+    int code = Sent;
+    uint64_t size = 0;
+    switch (source.status()) {
+    case FileSource::Status::Open:
+        // A file that grew since it was selected is sent whole rather than cut at its old length.
+        size = std::max(recordedSize, source.length());
+        break;
+    case FileSource::Status::Missing:
+        code = Incomplete;
+        break;
+    case FileSource::Status::Unreadable:
+        code = OpenFailed;
+        break;
+    }
+    const uint64_t divisor = totalBytes != 0 ? totalBytes : size;
+    observer.currentItem(path);
+
+    FileHeader header;
+    header.path = path;
+    header.homePrefixLength = prefix;
+    header.size = size;
+    const bool contentFollows = code == Sent && size > 0;
+    if (!connected() || !Wire::sendFileHeader(client, header, contentFollows)) {
+        reportFinished();
+        return HeaderLost;
+    }
+
+    if (code == Sent) {
+        code = sendContent(source, size, divisor);
+    }
+    // The previous file's report line and console lines are written while the receiver stores this one:
+    // with one result round trip per file, whatever the sender does between a result and the next header
+    // adds to every file's time.
+    reportFinished();
+    source.close();
+
+    if (code == Sent) {
+        std::printf("succeed\n");
+    } else if (code == ContentLost) {
+        std::printf("connection closed\n");
+    } else if (code == OpenFailed) {
+        std::printf("failed to create or open file\n");
+    }
+
+    if (connected()) {
+        uint8_t result = 0;
+        if (Wire::recvFileResult(client, result)) {
+            code |= result;
+        } else {
+            // Without the receiver's word the file cannot count as delivered.
+            code |= ResultLost;
+        }
+    }
+    return code;
+}
+
+int SendSession::sendContent(FileSource& source, uint64_t size, uint64_t divisor)
+{
+    uint64_t sent = 0;
+    while (sent < size && !source.ended()) {
+        if (cancelled) {
+            return ContentLost;
+        }
+        const std::size_t want = static_cast<std::size_t>(std::min<uint64_t>(size - sent, block.size()));
+        const std::size_t got = source.read(block.data(), want);
+        if (got == 0) {
+            break;
+        }
+        if (!connected() || !Wire::sendContent(client, block.data(), got)) {
+            return ContentLost;
+        }
+        sent += got;
+        showProgress(sent, divisor);
+    }
+    if (sent == size) {
+        return Sent;
+    }
+    // The file shrank or could not be read to the end: the announced size is kept so the stream stays in
+    // step, and the file is reported as incomplete.
+    if (!sendPadding(size - sent)) {
+        return ContentLost;
+    }
+    return Incomplete;
+}
+
+bool SendSession::sendPadding(uint64_t count)
+{
+    std::fill(block.begin(), block.end(), '\0');
+    while (count > 0) {
+        const std::size_t n = static_cast<std::size_t>(std::min<uint64_t>(count, block.size()));
+        if (!connected() || !Wire::sendContent(client, block.data(), n)) {
+            return false;
+        }
+        count -= n;
+    }
+    return true;
+}
+
+void SendSession::showProgress(uint64_t fileBytes, uint64_t divisor)
+{
+    const int percent = divisor == 0 ? 0 : static_cast<int>((doneBytes + fileBytes) * 100 / divisor);
+    if (percent != shownPercent) {
+        shownPercent = percent;
+        observer.progress(percent);
+    }
+}
+
+void SendSession::sendApplications(const SendPlan& plan)
+{
+    AppList list = buildAppList(plan.checkedApps);
+    const auto start = now();
+
+    if (list.text.empty()) {
+        if (connected()) {
+            Wire::sendNoApps(client);
+        }
+    } else {
+        observer.currentItem("正在处理中");
+        if (connected() && Wire::sendAppList(client, list.text)) {
+            Wire::recvInstallStarted(client);
+        }
+        observer.currentItem("应用安装");
+        observer.passwordNotice();
+
+        std::string report;
+        if (connected() && Wire::recvReport(client, report)) {
+            for (const InstalledApp& app : parseInstallReport(report)) {
+                if (cancelled) {
+                    return;
+                }
+                observer.itemResult(Sent, app.name, app.size, start);
+                list.names.erase(app.name);
+            }
+        }
+    }
+
+    for (const std::string& name : list.names) {
+        if (cancelled) {
+            return;
+        }
+        observer.itemResult(AppFailed, name, name.size(), start);
+    }
+}

@@ -1,0 +1,81 @@
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "connect/sender/sendobserver.h"
+
+class FileSource;
+namespace TCP {
+struct Client;
+}
+
+// Everything one send run needs, copied from the selection so that the selection may change meanwhile.
+struct SendPlan
+{
+    std::vector<std::pair<std::string, uint64_t>> files; // path and size recorded at selection
+    std::vector<std::string> checkedApps; // checked package names, in selection order
+    uint64_t appCount = 0; // applications listed, checked or not
+    uint64_t selectedFileSize = 0;
+    std::optional<std::string> home; // HOME, when set
+};
+
+// Length of home when path begins with it as plain text ("/home/al" is a prefix of "/home/alice/x").
+uint32_t homePrefixLength(const std::optional<std::string>& home, const std::string& path);
+
+// The sender's side of one migration after pairing: transfer header, every file with its result, the
+// application list and its installation report, the end mark. A lost connection does not end the run:
+// the remaining items are reported as failed without network traffic. Runs on the caller's thread.
+class SendSession
+{
+public:
+    // Per-file outcomes of the sender, OR'ed with the receiver's result byte.
+    enum Code : int {
+        Sent = 0,
+        ContentLost = 1, // connection lost while the content was sent
+        ResultLost = 8, // content sent but the receiver's result never came
+        OpenFailed = 4, // cannot be opened for reading (or cannot be announced)
+        Incomplete = 16, // missing, or fewer bytes than announced (padded)
+        HeaderLost = 255, // connection lost before or while the header was sent
+        AppFailed = 64,
+    };
+
+    // cancelled, when set by the owner, makes the run stop at the next item without reporting further.
+    SendSession(TCP::Client& client, SendObserver& observer, const std::atomic<bool>& cancelled);
+
+    void run(const SendPlan& plan);
+
+private:
+    bool connected() const;
+    int sendFile(const std::string& path, uint64_t recordedSize, uint32_t prefix);
+    int sendContent(FileSource& source, uint64_t size, uint64_t divisor);
+    bool sendPadding(uint64_t count);
+    void sendApplications(const SendPlan& plan);
+    void showProgress(uint64_t fileBytes, uint64_t divisor);
+    // Reports the file whose result came last (if not done yet) and counts it done.
+    void reportFinished();
+
+    // A file whose result is known and whose report line is still to be written.
+    struct Finished
+    {
+        int code;
+        std::string path;
+        uint64_t recordedSize;
+        SendObserver::TimePoint start;
+    };
+
+    TCP::Client& client;
+    SendObserver& observer;
+    const std::atomic<bool>& cancelled;
+
+    uint64_t totalBytes = 0;
+    uint64_t doneBytes = 0;
+    int shownPercent = -1;
+    long filesLeft = 0;
+    std::optional<Finished> unreported;
+    std::vector<char> block;
+};

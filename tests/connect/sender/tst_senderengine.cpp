@@ -1,0 +1,709 @@
+#include "testmain.h"
+
+#include <chrono>
+#include <mutex>
+
+#include <sys/stat.h>
+
+#include <QElapsedTimer>
+#include <QTemporaryDir>
+
+#include "connect/sender/connectionwatch.h"
+#include "connect/sender/installreport.h"
+#include "connect/sender/sendsession.h"
+#include "connect/sender/sendworker.h"
+#include "net/byteorder.h"
+#include "net/fileheader.h"
+#include "net/tcpclient.h"
+#include "net/transferheader.h"
+#include "tst_senderengine_receiver.h"
+
+namespace {
+
+struct Item
+{
+    int result;
+    std::string name;
+    uint64_t size;
+};
+
+// Records what a run reports, from whatever thread it runs on.
+class Recorder : public SendObserver
+{
+public:
+    void runStarted(TimePoint) override
+    {
+        std::lock_guard<std::mutex> lock(m);
+        ++starts;
+    }
+    void currentItem(const std::string& text) override
+    {
+        std::lock_guard<std::mutex> lock(m);
+        texts.push_back(text);
+    }
+    void progress(int percent) override
+    {
+        std::lock_guard<std::mutex> lock(m);
+        percents.push_back(percent);
+    }
+    void passwordNotice() override
+    {
+        std::lock_guard<std::mutex> lock(m);
+        ++notices;
+    }
+    void itemResult(int result, const std::string& name, uint64_t size, TimePoint) override
+    {
+        std::lock_guard<std::mutex> lock(m);
+        items.push_back({result, name, size});
+    }
+    void runFinished() override
+    {
+        std::lock_guard<std::mutex> lock(m);
+        ++finished;
+    }
+
+    std::vector<Item> itemsNow()
+    {
+        std::lock_guard<std::mutex> lock(m);
+        return items;
+    }
+    bool saw(const std::string& text)
+    {
+        std::lock_guard<std::mutex> lock(m);
+        return std::find(texts.begin(), texts.end(), text) != texts.end();
+    }
+
+    std::mutex m;
+    int starts = 0;
+    int notices = 0;
+    int finished = 0;
+    std::vector<std::string> texts;
+    std::vector<int> percents;
+    std::vector<Item> items;
+};
+
+const std::vector<char> Key {'3', '1', '4', '1', '5', '9'};
+
+std::string pattern(std::size_t n, int seed)
+{
+    std::string s(n, '\0');
+    for (std::size_t i = 0; i < n; ++i) {
+        s[i] = static_cast<char>((i * 131 + static_cast<std::size_t>(seed) * 7 + (i >> 8)) & 0xff);
+    }
+    return s;
+}
+
+bool writeFile(const QString& path, const std::string& bytes)
+{
+    QFile f(path);
+    if (!f.open(QIODevice::WriteOnly)) {
+        return false;
+    }
+    return f.write(bytes.data(), static_cast<qint64>(bytes.size())) == static_cast<qint64>(bytes.size());
+}
+
+std::string u32(uint32_t v)
+{
+    char b[4];
+    ByteOrder::putU32(b, v);
+    return std::string(b, 4);
+}
+
+// The bytes a file of `content` announced with `size` must put on the wire: its units of at most 1024
+// bytes, each keyed from position 0, then padding units after the last byte read.
+std::string expectedWire(const std::string& content, uint64_t size, const std::vector<char>& key)
+{
+    std::string wire = unkeyContent(content, key); // keying is its own inverse
+    uint64_t left = size - content.size();
+    while (left > 0) {
+        const std::size_t n = static_cast<std::size_t>(std::min<uint64_t>(left, 1024));
+        wire += keyed(std::string(n, '\0'), key);
+        left -= n;
+    }
+    return wire;
+}
+
+TransferHeader readTransferHeader(ScriptedReceiver& r)
+{
+    const std::string bytes = r.readUnit(TransferHeader::Size);
+    return bytes.size() == TransferHeader::Size ? TransferHeader::decode(bytes.data()) : TransferHeader {};
+}
+
+FileHeader readFileHeader(ScriptedReceiver& r)
+{
+    const std::string bytes = r.readUnit(FileHeader::Size);
+    return bytes.size() == FileHeader::Size ? FileHeader::decode(bytes.data()) : FileHeader {};
+}
+
+// What the scripted receiver saw of one file.
+struct SeenFile
+{
+    FileHeader header;
+    std::string raw;
+};
+
+} // namespace
+
+class TestSenderEngine : public QObject
+{
+    Q_OBJECT
+
+private:
+    QTemporaryDir dir;
+    ScriptedReceiver* receiver = nullptr;
+    TCP::Client* client = nullptr;
+
+    // Connects a client (keyed like a paired connection) to a fresh scripted receiver running script.
+    void open(ScriptedReceiver::Script script, bool withKey = true)
+    {
+        receiver = new ScriptedReceiver;
+        receiver->key = withKey ? Key : std::vector<char> {};
+        receiver->run(std::move(script));
+        client = new TCP::Client(receiver->address());
+        QVERIFY(client->Connect());
+        client->key = receiver->key;
+    }
+
+    void runPlan(const SendPlan& plan, Recorder& rec)
+    {
+        std::atomic<bool> cancelled {false};
+        SendSession session(*client, rec, cancelled);
+        session.run(plan);
+        receiver->finish();
+    }
+
+    QString path(const QString& name) const { return dir.filePath(name); }
+
+private slots:
+    void init() { QVERIFY(dir.isValid()); }
+    void cleanup()
+    {
+        delete client;
+        client = nullptr;
+        delete receiver;
+        receiver = nullptr;
+    }
+
+    void homePrefix_data()
+    {
+        QTest::addColumn<QString>("home");
+        QTest::addColumn<bool>("homeSet");
+        QTest::addColumn<QString>("file");
+        QTest::addColumn<uint>("length");
+        QTest::newRow("plain text prefix /home/al of /home/alice/x") << "/home/al" << true << "/home/alice/x" << 8u;
+        QTest::newRow("home of its own file") << "/home/alice" << true << "/home/alice/x" << 11u;
+        QTest::newRow("outside home") << "/home/alice" << true << "/etc/hosts" << 0u;
+        QTest::newRow("HOME unset") << "" << false << "/home/alice/x" << 0u;
+        QTest::newRow("HOME longer than the path") << "/home/alice/x/y" << true << "/home/alice/x" << 0u;
+    }
+    void homePrefix()
+    {
+        QFETCH(QString, home);
+        QFETCH(bool, homeSet);
+        QFETCH(QString, file);
+        QFETCH(uint, length);
+        const std::optional<std::string> h = homeSet ? std::optional<std::string>(home.toStdString()) : std::nullopt;
+        QCOMPARE(homePrefixLength(h, file.toStdString()), length);
+    }
+
+    void sizeText_data()
+    {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<quint64>("bytes");
+        QTest::newRow("plain number is KiB") << "12345" << quint64(12641280);
+        QTest::newRow("2MB") << "2MB" << quint64(2097152);
+        QTest::newRow("3KB") << "3KB" << quint64(3072);
+        QTest::newRow("1GB") << "1GB" << quint64(1073741824);
+        QTest::newRow("512B is bytes") << "512B" << quint64(512);
+        QTest::newRow("12.5MB keeps the leading number") << "12.5MB" << quint64(12582912);
+        QTest::newRow("empty") << "" << quint64(0);
+        QTest::newRow("no number") << "MB" << quint64(0);
+    }
+    void sizeText()
+    {
+        QFETCH(QString, text);
+        QFETCH(quint64, bytes);
+        QCOMPARE(installedSizeBytes(text.toStdString()), bytes);
+    }
+
+    void parseReport_data()
+    {
+        QTest::addColumn<QString>("report");
+        QTest::addColumn<QStringList>("names");
+        QTest::addColumn<QList<quint64>>("sizes");
+        QTest::newRow("one package") << "vim\n12345\n" << QStringList {"vim"} << QList<quint64> {12641280};
+        QTest::newRow("two packages") << "vim\n12345\ngimp\n2MB\n"
+                                      << QStringList {"vim", "gimp"} << QList<quint64> {12641280, 2097152};
+        QTest::newRow("empty lines before a name are skipped") << "\n\nvim\n2MB\n\n"
+                                                               << QStringList {"vim"} << QList<quint64> {2097152};
+        QTest::newRow("name without size counts its length") << "abcd\n" << QStringList {"abcd"} << QList<quint64> {4};
+        QTest::newRow("size 0 counts the name's length") << "xz\n0\n" << QStringList {"xz"} << QList<quint64> {2};
+        QTest::newRow("no final line feed") << "vim\n2MB" << QStringList {"vim"} << QList<quint64> {2097152};
+        QTest::newRow("empty report") << "" << QStringList {} << QList<quint64> {};
+    }
+    void parseReport()
+    {
+        QFETCH(QString, report);
+        QFETCH(QStringList, names);
+        QFETCH(QList<quint64>, sizes);
+        const auto apps = parseInstallReport(report.toStdString());
+        QCOMPARE(int(apps.size()), names.size());
+        for (int i = 0; i < names.size(); ++i) {
+            QCOMPARE(QString::fromStdString(apps[std::size_t(i)].name), names[i]);
+            QCOMPARE(quint64(apps[std::size_t(i)].size), sizes[i]);
+        }
+    }
+
+    void fileResults_data()
+    {
+        QTest::addColumn<QString>("kind");
+        QTest::addColumn<int>("receiverByte");
+        QTest::addColumn<int>("expected");
+        QTest::newRow("sent and written") << "regular" << 0 << 0;
+        QTest::newRow("sent, no folder on the receiver") << "regular" << 2 << 2;
+        QTest::newRow("sent, receiver could not open it (2|4)") << "regular" << 6 << 6;
+        QTest::newRow("sent, receiver lost the content") << "regular" << 1 << 1;
+        QTest::newRow("missing file") << "missing" << 0 << 16;
+        QTest::newRow("missing file, receiver could not open") << "missing" << 4 << 20;
+        QTest::newRow("a FIFO cannot be read") << "fifo" << 0 << 4;
+        QTest::newRow("a FIFO, no folder on the receiver") << "fifo" << 2 << 6;
+    }
+    void fileResults()
+    {
+        QFETCH(QString, kind);
+        QFETCH(int, receiverByte);
+        QFETCH(int, expected);
+
+        const std::string content = "ten bytes!";
+        const QString file = path(kind);
+        QFile::remove(file);
+        if (kind == "regular") {
+            QVERIFY(writeFile(file, content));
+        } else if (kind == "fifo") {
+            QCOMPARE(::mkfifo(file.toLocal8Bit().constData(), 0600), 0);
+        }
+
+        SeenFile seen;
+        TransferHeader th;
+        std::string tag;
+        bool closed = false;
+        open([&](ScriptedReceiver& r) {
+            th = readTransferHeader(r);
+            seen.header = readFileHeader(r);
+            seen.raw = r.readRaw(seen.header.size);
+            r.writeUnit(std::string(1, char(receiverByte)));
+            tag = r.readUnit(2);
+            r.writeUnit("S0");
+            closed = r.peerClosed();
+        });
+
+        SendPlan plan;
+        plan.files = {{file.toStdString(), kind == "regular" ? content.size() : 0}};
+        plan.selectedFileSize = 10;
+        Recorder rec;
+        runPlan(plan, rec);
+
+        QCOMPARE(th.fileCount, uint64_t(1));
+        QCOMPARE(th.totalBytes, uint64_t(10));
+        QCOMPARE(QString::fromStdString(seen.header.path), file);
+        QCOMPARE(seen.header.size, uint64_t(kind == "regular" ? 10 : 0));
+        QCOMPARE(unkeyContent(seen.raw, Key), kind == "regular" ? content : std::string());
+        QCOMPARE(tag, std::string("S0"));
+        QVERIFY(closed);
+        QCOMPARE(int(rec.items.size()), 1);
+        QCOMPARE(rec.items[0].result, expected);
+        QCOMPARE(rec.items[0].size, uint64_t(kind == "regular" ? 10 : 0));
+        QCOMPARE(rec.finished, 1);
+        QCOMPARE(rec.notices, 0);
+        QCOMPARE(client->state.load(), TCP::Closed);
+    }
+
+    void contentOnTheWire_data()
+    {
+        QTest::addColumn<quint64>("recorded");
+        QTest::addColumn<quint64>("actual");
+        QTest::addColumn<quint64>("announced");
+        QTest::addColumn<int>("receiverByte");
+        QTest::addColumn<int>("expected");
+        QTest::newRow("empty file") << quint64(0) << quint64(0) << quint64(0) << 0 << 0;
+        QTest::newRow("1023 bytes, one unit") << quint64(1023) << quint64(1023) << quint64(1023) << 0 << 0;
+        QTest::newRow("1024 bytes, one unit") << quint64(1024) << quint64(1024) << quint64(1024) << 0 << 0;
+        QTest::newRow("1025 bytes, 1024 and 1") << quint64(1025) << quint64(1025) << quint64(1025) << 0 << 0;
+        QTest::newRow("grown 0 to 3000: 1024, 1024, 952") << quint64(0) << quint64(3000) << quint64(3000) << 0 << 0;
+        QTest::newRow("grown 1000 to 3000 is sent whole") << quint64(1000) << quint64(3000) << quint64(3000) << 0 << 0;
+        QTest::newRow("200000 bytes over several blocks")
+            << quint64(200000) << quint64(200000) << quint64(200000) << 0 << 0;
+        QTest::newRow("shrunk 2048 to 100: 100, pad 1024, 924")
+            << quint64(2048) << quint64(100) << quint64(2048) << 0 << 16;
+        QTest::newRow("shrunk 2048 to 1500, receiver bit 4")
+            << quint64(2048) << quint64(1500) << quint64(2048) << 4 << 20;
+        QTest::newRow("shrunk 70000 to 66000") << quint64(70000) << quint64(66000) << quint64(70000) << 0 << 16;
+    }
+    void contentOnTheWire()
+    {
+        QFETCH(quint64, recorded);
+        QFETCH(quint64, actual);
+        QFETCH(quint64, announced);
+        QFETCH(int, receiverByte);
+        QFETCH(int, expected);
+
+        const std::string content = pattern(actual, int(recorded));
+        const QString file = path("content.bin");
+        QVERIFY(writeFile(file, content));
+
+        SeenFile seen;
+        open([&](ScriptedReceiver& r) {
+            readTransferHeader(r);
+            seen.header = readFileHeader(r);
+            seen.raw = r.readRaw(seen.header.size);
+            r.writeUnit(std::string(1, char(receiverByte)));
+            r.readUnit(2);
+            r.writeUnit("S0");
+        });
+        SendPlan plan;
+        plan.files = {{file.toStdString(), recorded}};
+        plan.selectedFileSize = recorded;
+        Recorder rec;
+        runPlan(plan, rec);
+
+        QCOMPARE(seen.header.size, uint64_t(announced));
+        QCOMPARE(seen.raw.size(), std::size_t(announced));
+        QVERIFY2(seen.raw == expectedWire(content, announced, Key), "units differ from the expected boundaries");
+        QCOMPARE(unkeyContent(seen.raw, Key).substr(0, content.size()), content);
+        QCOMPARE(int(rec.items.size()), 1);
+        QCOMPARE(rec.items[0].result, expected);
+        QCOMPARE(rec.items[0].size, uint64_t(recorded));
+    }
+
+    void unitsAreKeyedFromTheirOwnStart()
+    {
+        // 3000 bytes keyed as one run would differ from three units from byte 1024 on (1024 mod 6 = 4).
+        const std::string content = pattern(3000, 1);
+        QVERIFY(keyed(content, Key) != unkeyContent(content, Key));
+        QCOMPARE(keyed(content, Key).substr(0, 1024), unkeyContent(content, Key).substr(0, 1024));
+    }
+
+    void homePrefixOnTheWire()
+    {
+        FileHeader header;
+        open([&](ScriptedReceiver& r) {
+            readTransferHeader(r);
+            header = readFileHeader(r);
+            r.writeUnit(std::string(1, '\0'));
+            r.readUnit(2);
+            r.writeUnit("S0");
+        });
+        SendPlan plan;
+        plan.home = std::string("/home/al");
+        plan.files = {{"/home/alice/x", 5}};
+        Recorder rec;
+        runPlan(plan, rec);
+        QCOMPARE(header.path, std::string("/home/alice/x"));
+        QCOMPARE(header.homePrefixLength, uint32_t(8));
+        QCOMPARE(header.size, uint64_t(0));
+        QCOMPARE(rec.items.at(0).result, 16);
+    }
+
+    void connectionLostBeforeTheFirstHeader()
+    {
+        open([](ScriptedReceiver& r) { r.abort(); });
+        receiver->finish();
+        // The reset has reached the client once a read sees it.
+        QTRY_VERIFY(connectionLost(*client));
+
+        SendPlan plan;
+        plan.files = {{path("one").toStdString(), 1}, {path("two").toStdString(), 2}};
+        plan.checkedApps = {"vim"};
+        plan.appCount = 1;
+        Recorder rec;
+        runPlan(plan, rec);
+        QCOMPARE(int(rec.items.size()), 3);
+        QCOMPARE(rec.items[0].result, 255);
+        QCOMPARE(rec.items[1].result, 255);
+        QCOMPARE(rec.items[2].result, 64);
+        QCOMPARE(rec.items[2].name, std::string("vim"));
+        QCOMPARE(rec.items[2].size, uint64_t(3));
+        QCOMPARE(rec.finished, 1);
+        QCOMPARE(rec.notices, 1);
+    }
+
+    void connectionLostMidRun()
+    {
+        const QString a = path("a.txt"), big = path("big.bin"), c = path("c.txt"), d = path("d.txt");
+        QVERIFY(writeFile(a, "0123456789"));
+        QVERIFY(writeFile(big, pattern(16 * 1024 * 1024, 3)));
+        QVERIFY(writeFile(c, "c"));
+        QVERIFY(writeFile(d, "d"));
+
+        open([&](ScriptedReceiver& r) {
+            readTransferHeader(r);
+            const FileHeader first = readFileHeader(r);
+            r.readRaw(first.size);
+            r.writeUnit(std::string(1, '\0'));
+            readFileHeader(r);
+            r.abort();
+        });
+        SendPlan plan;
+        plan.files = {
+            {a.toStdString(), 10}, {big.toStdString(), 16 * 1024 * 1024}, {c.toStdString(), 1}, {d.toStdString(), 1}};
+        plan.checkedApps = {"abcd"};
+        plan.appCount = 1;
+        Recorder rec;
+        runPlan(plan, rec);
+
+        QCOMPARE(int(rec.items.size()), 5);
+        QCOMPARE(rec.items[0].result, 0);
+        QCOMPARE(rec.items[1].result, 1);
+        QCOMPARE(rec.items[2].result, 255);
+        QCOMPARE(rec.items[3].result, 255);
+        QCOMPARE(rec.items[4].result, 64);
+        QCOMPARE(rec.items[4].size, uint64_t(4));
+        QCOMPARE(rec.finished, 1);
+        QCOMPARE(client->state.load(), TCP::Closed);
+    }
+
+    void resultNeverComes()
+    {
+        const QString a = path("a.txt");
+        QVERIFY(writeFile(a, "abc"));
+        open([&](ScriptedReceiver& r) {
+            readTransferHeader(r);
+            const FileHeader h = readFileHeader(r);
+            r.readRaw(h.size);
+            r.abort();
+        });
+        SendPlan plan;
+        plan.files = {{a.toStdString(), 3}};
+        Recorder rec;
+        runPlan(plan, rec);
+        // Everything was sent, but without the receiver's word the file is not reported as delivered.
+        QCOMPARE(rec.items.at(0).result, 8);
+    }
+
+    void applications()
+    {
+        TransferHeader th;
+        std::string tag, list;
+        uint32_t length = 0;
+        open([&](ScriptedReceiver& r) {
+            th = readTransferHeader(r);
+            tag = r.readUnit(2);
+            const std::string len = r.readUnit(4);
+            length = len.size() == 4 ? ByteOrder::getU32(len.data()) : 0;
+            list = r.readUnit(length);
+            r.writeUnit("S3");
+            const std::string report = std::string("vim\n12345\ngimp\n2MB\n") + '\0';
+            r.writeUnit(u32(uint32_t(report.size())));
+            r.writeUnit(report);
+            r.writeUnit("S0");
+        });
+        SendPlan plan;
+        plan.checkedApps = {"vim", "gimp", "abcd"};
+        plan.appCount = 5;
+        plan.selectedFileSize = 0;
+        Recorder rec;
+        runPlan(plan, rec);
+
+        QCOMPARE(th.fileCount, uint64_t(0));
+        QCOMPARE(th.totalBytes, uint64_t(5000));
+        QCOMPARE(tag, std::string("S1"));
+        QCOMPARE(list, std::string("vim gimp abcd "));
+        QCOMPARE(length, uint32_t(list.size()));
+        QCOMPARE(rec.notices, 1);
+        QVERIFY(rec.saw("正在处理中"));
+        QVERIFY(rec.saw("应用安装"));
+        QCOMPARE(int(rec.items.size()), 3);
+        QCOMPARE(rec.items[0].name, std::string("vim"));
+        QCOMPARE(rec.items[0].result, 0);
+        QCOMPARE(rec.items[0].size, uint64_t(12641280));
+        QCOMPARE(rec.items[1].name, std::string("gimp"));
+        QCOMPARE(rec.items[1].size, uint64_t(2097152));
+        QCOMPARE(rec.items[2].name, std::string("abcd"));
+        QCOMPARE(rec.items[2].result, 64);
+        QCOMPARE(rec.items[2].size, uint64_t(4));
+        QCOMPARE(rec.finished, 1);
+    }
+
+    void noCheckedApplicationSendsS0()
+    {
+        TransferHeader th;
+        std::string tag;
+        bool closed = false;
+        open([&](ScriptedReceiver& r) {
+            th = readTransferHeader(r);
+            tag = r.readUnit(2);
+            r.writeUnit("S0");
+            closed = r.peerClosed();
+        });
+        SendPlan plan;
+        plan.appCount = 3; // listed but none checked
+        plan.selectedFileSize = 7;
+        Recorder rec;
+        runPlan(plan, rec);
+        QCOMPARE(th.totalBytes, uint64_t(3007));
+        QCOMPARE(tag, std::string("S0"));
+        QVERIFY(closed);
+        QCOMPARE(rec.notices, 0);
+        QVERIFY(!rec.saw("应用安装"));
+        QVERIFY(rec.items.empty());
+        QCOMPARE(rec.finished, 1);
+    }
+
+    void manySmallFilesAreNotPaced()
+    {
+        constexpr int Count = 400;
+        SendPlan plan;
+        for (int i = 0; i < Count; ++i) {
+            const QString f = path(QString("small-%1").arg(i));
+            QVERIFY(writeFile(f, "12345"));
+            plan.files.push_back({f.toStdString(), 5});
+        }
+        int received = 0;
+        open([&](ScriptedReceiver& r) {
+            const TransferHeader th = readTransferHeader(r);
+            for (uint64_t i = 0; i < th.fileCount; ++i) {
+                const FileHeader h = readFileHeader(r);
+                if (r.readRaw(h.size).size() == 5) {
+                    ++received;
+                }
+                r.writeUnit(std::string(1, '\0'));
+            }
+            r.readUnit(2);
+            r.writeUnit("S0");
+        });
+        Recorder rec;
+        QElapsedTimer timer;
+        timer.start();
+        runPlan(plan, rec);
+        // A 10 ms sleep per result would take at least 4 s.
+        QVERIFY2(timer.elapsed() < 3000, qPrintable(QString("took %1 ms").arg(timer.elapsed())));
+        QCOMPARE(received, Count);
+        QCOMPARE(int(rec.items.size()), Count);
+        for (const Item& item : rec.items) {
+            QCOMPARE(item.result, 0);
+        }
+    }
+
+    void progressOnlyWhenItChanges_data()
+    {
+        QTest::addColumn<quint64>("recordedEach");
+        QTest::addColumn<quint64>("selected");
+        QTest::newRow("against the run's total") << quint64(300000) << quint64(900000);
+        QTest::newRow("total 0: against each file") << quint64(0) << quint64(0);
+    }
+    void progressOnlyWhenItChanges()
+    {
+        QFETCH(quint64, recordedEach);
+        QFETCH(quint64, selected);
+        SendPlan plan;
+        for (int i = 0; i < 3; ++i) {
+            const QString f = path(QString("p%1").arg(i));
+            QVERIFY(writeFile(f, pattern(300000, i)));
+            plan.files.push_back({f.toStdString(), recordedEach});
+        }
+        plan.selectedFileSize = selected;
+        open([&](ScriptedReceiver& r) {
+            const TransferHeader th = readTransferHeader(r);
+            for (uint64_t i = 0; i < th.fileCount; ++i) {
+                r.readRaw(readFileHeader(r).size);
+                r.writeUnit(std::string(1, '\0'));
+            }
+            r.readUnit(2);
+            r.writeUnit("S0");
+        });
+        Recorder rec;
+        runPlan(plan, rec);
+        QVERIFY(!rec.percents.empty());
+        QCOMPARE(rec.percents.back(), 100);
+        for (std::size_t i = 1; i < rec.percents.size(); ++i) {
+            QVERIFY2(rec.percents[i] != rec.percents[i - 1], "the same percentage was reported twice");
+        }
+        if (selected != 0) {
+            QVERIFY(std::is_sorted(rec.percents.begin(), rec.percents.end()));
+            QVERIFY(rec.percents.size() > 3);
+        }
+    }
+
+    void workerStopEndsAWaitingRun()
+    {
+        const QString a = path("a.txt");
+        QVERIFY(writeFile(a, "abc"));
+        bool sawClose = false;
+        open([&](ScriptedReceiver& r) {
+            readTransferHeader(r);
+            r.readRaw(readFileHeader(r).size);
+            // Never answers: the sender waits for the file result until it is stopped.
+            sawClose = r.peerClosed();
+        });
+        SendPlan plan;
+        plan.files = {{a.toStdString(), 3}, {a.toStdString(), 3}};
+        Recorder rec;
+        SendWorker worker;
+        worker.start(*client, rec, plan);
+        QVERIFY(worker.running());
+        QTRY_VERIFY(rec.saw(a.toStdString()));
+        QTest::qWait(100);
+        QVERIFY(worker.running());
+
+        QElapsedTimer timer;
+        timer.start();
+        worker.stop();
+        QVERIFY(timer.elapsed() < 2000);
+        QVERIFY(!worker.running());
+        receiver->finish();
+        QVERIFY(sawClose);
+        QVERIFY(rec.itemsNow().empty());
+        QCOMPARE(rec.finished, 0);
+    }
+
+    void workerRunsToTheEnd()
+    {
+        open([&](ScriptedReceiver& r) {
+            readTransferHeader(r);
+            r.readUnit(2);
+            r.writeUnit("S0");
+        });
+        Recorder rec;
+        SendWorker worker;
+        SendPlan plan;
+        plan.appCount = 1;
+        worker.start(*client, rec, plan);
+        QTRY_VERIFY(!worker.running());
+        worker.join();
+        QCOMPARE(rec.finished, 1);
+        QCOMPARE(client->state.load(), TCP::Closed);
+    }
+
+    void connectionWatch()
+    {
+        bool peerSaw = false;
+        std::atomic<int> step {0};
+        open(
+            [&](ScriptedReceiver& r) {
+                r.writeRaw("x");
+                while (step == 0) {
+                    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+                }
+                r.abort();
+                peerSaw = true;
+            },
+            false);
+        QVERIFY(client->WaitReadable(5000));
+        QVERIFY(!connectionLost(*client));
+        QVERIFY(!connectionLost(*client));
+        // The watch takes nothing out of the stream.
+        char byte = 0;
+        QCOMPARE(client->RecvUnkeyed(1, true, &byte), int64_t(1));
+        QCOMPARE(byte, 'x');
+        QVERIFY(!connectionLost(*client));
+        step = 1;
+        receiver->finish();
+        QVERIFY(peerSaw);
+        QTRY_VERIFY(connectionLost(*client));
+        client->Close();
+        QVERIFY(connectionLost(*client));
+    }
+};
+
+MOVANTA_TEST_MAIN(TestSenderEngine)
+#include "tst_senderengine.moc"
