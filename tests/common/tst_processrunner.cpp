@@ -1,0 +1,74 @@
+#include <atomic>
+#include <thread>
+
+#include <QElapsedTimer>
+#include <QTemporaryDir>
+
+#include "common/processrunner.h"
+#include "testmain.h"
+
+class TestProcessRunner : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    // Arguments reach the program as they are: no shell sees them, so quotes and $() stay text.
+    void argumentsAreNotParsedByAShell()
+    {
+        const Process::Result r = Process::run("printf", {"%s|%s", "a b;$(id)'\"", "`x`"});
+        QVERIFY(r.started);
+        QCOMPARE(r.exitCode, 0);
+        QCOMPARE(QString::fromStdString(r.output), QString("a b;$(id)'\"|`x`"));
+    }
+
+    void exitCodeAndMissingProgram()
+    {
+        QCOMPARE(Process::run("sh", {"-c", "exit 3"}).exitCode, 3);
+        const Process::Result missing = Process::run("movanta-no-such-program", {});
+        QVERIFY(!missing.started);
+        QCOMPARE(missing.exitCode, -1);
+        QVERIFY(missing.output.empty());
+    }
+
+    void fixedLineKeepsItsPipe()
+    {
+        const Process::Result r = Process::runFixedShellLine("printf 'b\\na\\n' | sort");
+        QCOMPARE(QString::fromStdString(r.output), QString("a\nb\n"));
+    }
+
+    // Large output is read while the program writes, so a full pipe never stalls it.
+    void largeOutputIsReadWhole()
+    {
+        const std::string out = Process::output("head", {"-c", "1000000", "/dev/zero"});
+        QCOMPARE(out.size(), std::size_t(1000000));
+    }
+
+    // A set stop flag ends a program that would run for minutes.
+    void stopFlagKillsTheProgram()
+    {
+        std::atomic<bool> stop {false};
+        std::thread setter([&] {
+            std::this_thread::sleep_for(std::chrono::milliseconds(200));
+            stop = true;
+        });
+        QElapsedTimer clock;
+        clock.start();
+        const Process::Result r = Process::run("sleep", {"60"}, &stop);
+        setter.join();
+        QVERIFY(r.stopped);
+        QCOMPARE(r.exitCode, -1);
+        QVERIFY2(clock.elapsed() < 10000, "the stopped program was waited for");
+    }
+
+    void detachedStartDoesNotWait()
+    {
+        QTemporaryDir dir;
+        const QString mark = dir.filePath("started");
+        QVERIFY(Process::startDetached("sh", {"-c", "touch \"$0\"; sleep 30", mark.toStdString()}));
+        QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(mark), 10000);
+        QVERIFY(!Process::startDetached("movanta-no-such-program", {}));
+    }
+};
+
+MOVANTA_TEST_MAIN(TestProcessRunner)
+#include "tst_processrunner.moc"
