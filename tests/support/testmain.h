@@ -1,8 +1,11 @@
 #pragma once
 
-// Engine tests link the core library only: they get a core application, the rest a widget one.
-#ifdef QT_WIDGETS_LIB
+// Engine tests link the core library only and get a core application; the rest get the one their Qt
+// modules allow.
+#if defined(QT_WIDGETS_LIB)
 #include <QApplication>
+#elif defined(QT_GUI_LIB)
+#include <QGuiApplication>
 #else
 #include <QCoreApplication>
 #endif
@@ -14,6 +17,8 @@
 #define MOVANTA_TEST_APPLICATION(app)                                                                                  \
     QApplication app(argc, argv);                                                                                      \
     app.setAttribute(Qt::AA_Use96Dpi, true);
+#elif defined(QT_GUI_LIB)
+#define MOVANTA_TEST_APPLICATION(app) QGuiApplication app(argc, argv);
 #else
 #define MOVANTA_TEST_APPLICATION(app) QCoreApplication app(argc, argv);
 #endif
