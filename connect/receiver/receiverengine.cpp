@@ -9,6 +9,7 @@
 #include <netinet/in.h>
 #include <sys/socket.h>
 
+#include "common/resultbits.h"
 #include "connect/receiver/destination.h"
 #include "connect/receiver/diskspace.h"
 #include "connect/install/installapplications.h"
@@ -19,12 +20,6 @@
 #include "net/wire.h"
 
 namespace {
-
-// File result bits.
-constexpr uint8_t ConnectionLost = 1;
-constexpr uint8_t NoDirectory = 2;
-constexpr uint8_t NotWritten = 4;
-constexpr uint8_t NoHeader = 8;
 
 // Content is read in slices of this many units (each still keyed from position 0) and written at once.
 constexpr std::size_t UnitsPerRead = 64;
@@ -248,7 +243,7 @@ void ReceiverEngine::receiveFile(TCP::Client* client)
     uint8_t result = 0;
     std::string shown;
     if (!Wire::recvFileHeader(*client, header, &terminated)) {
-        result = NoHeader;
+        result = ResultBits::NoHeader;
         header.size = 0;
     } else {
         Destination destination = destinationFor(header.path, header.homePrefixLength, home);
@@ -258,12 +253,12 @@ void ReceiverEngine::receiveFile(TCP::Client* client)
         std::unique_ptr<ReceivedFile> file;
         const std::string folder = folderOf(destination.path);
         if (!terminated || !destination.allowed) {
-            result = NotWritten;
+            result = ResultBits::NotWritten;
         } else {
             // Files come folder by folder; the folder of the last file stored needs no new look.
             const bool known = folder == knownFolder;
             if (!known && !isDirectory(folder) && !makeDirectories(folder)) {
-                result = NoDirectory;
+                result = ResultBits::NoDirectory;
             }
             file = std::make_unique<ReceivedFile>(destination.path);
             bool opened = spare && file->adopt(*spare);
@@ -274,13 +269,13 @@ void ReceiverEngine::receiveFile(TCP::Client* client)
                 if (makeDirectories(folder)) {
                     opened = file->open();
                 } else {
-                    result = NoDirectory;
+                    result = ResultBits::NoDirectory;
                 }
             }
             if (opened) {
                 knownFolder = folder;
             } else {
-                result |= NotWritten;
+                result |= ResultBits::NotWritten;
                 file.reset();
             }
         }
@@ -292,17 +287,17 @@ void ReceiverEngine::receiveFile(TCP::Client* client)
         const uint64_t divisor = totalBytes != 0 ? totalBytes : header.size;
         while (remaining > 0) {
             if (client->state != TCP::Connected) {
-                result = ConnectionLost;
+                result = ResultBits::ConnectionLost;
                 break;
             }
             const uint64_t cap = Wire::Unit * UnitsPerRead;
             const std::size_t n = static_cast<std::size_t>(remaining < cap ? remaining : cap);
             if (!Wire::recvContent(*client, slice.get(), n)) {
-                result = ConnectionLost;
+                result = ResultBits::ConnectionLost;
                 break;
             }
             if (file && !file->write(slice.get(), n)) {
-                result |= NotWritten;
+                result |= ResultBits::NotWritten;
                 file.reset();
             }
             remaining -= n;
@@ -314,8 +309,8 @@ void ReceiverEngine::receiveFile(TCP::Client* client)
             const bool executable = destination.path.find(".desktop") != std::string::npos;
             if (result == 0 && file->commit(executable)) {
                 written.add(folder);
-            } else if (result != ConnectionLost) {
-                result |= NotWritten;
+            } else if (result != ResultBits::ConnectionLost) {
+                result |= ResultBits::NotWritten;
             }
         }
         // An uncommitted file is removed here, leaving any earlier destination as it was.

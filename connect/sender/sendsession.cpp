@@ -6,6 +6,7 @@
 #include "connect/sender/applist.h"
 #include "connect/sender/filesource.h"
 #include "connect/sender/installreport.h"
+#include "common/resultbits.h"
 #include "net/tcpclient.h"
 #include "net/wire.h"
 
@@ -67,7 +68,7 @@ void SendSession::run(const SendPlan& plan)
             return;
         }
         const auto start = now();
-        int code = OpenFailed;
+        int code = ResultBits::OpenFailed;
         if (path.size() < FileHeader::PathField) {
             code = sendFile(path, recordedSize, homePrefixLength(plan.home, path));
         } else {
@@ -112,7 +113,7 @@ void SendSession::reportFinished()
 int SendSession::sendFile(const std::string& path, uint64_t recordedSize, uint32_t prefix)
 {
     FileSource source(path);
-    int code = Sent;
+    int code = ResultBits::Success;
     uint64_t size = 0;
     switch (source.status()) {
     case FileSource::Status::Open:
@@ -120,10 +121,10 @@ int SendSession::sendFile(const std::string& path, uint64_t recordedSize, uint32
         size = std::max(recordedSize, source.length());
         break;
     case FileSource::Status::Missing:
-        code = Incomplete;
+        code = ResultBits::Incomplete;
         break;
     case FileSource::Status::Unreadable:
-        code = OpenFailed;
+        code = ResultBits::OpenFailed;
         break;
     }
     const uint64_t divisor = totalBytes != 0 ? totalBytes : size;
@@ -133,13 +134,13 @@ int SendSession::sendFile(const std::string& path, uint64_t recordedSize, uint32
     header.path = path;
     header.homePrefixLength = prefix;
     header.size = size;
-    const bool contentFollows = code == Sent && size > 0;
+    const bool contentFollows = code == ResultBits::Success && size > 0;
     if (!connected() || !Wire::sendFileHeader(client, header, contentFollows)) {
         reportFinished();
-        return HeaderLost;
+        return ResultBits::HeaderLost;
     }
 
-    if (code == Sent) {
+    if (code == ResultBits::Success) {
         code = sendContent(source, size, divisor);
     }
     // The previous file's report line and console lines are written while the receiver stores this one:
@@ -148,11 +149,11 @@ int SendSession::sendFile(const std::string& path, uint64_t recordedSize, uint32
     reportFinished();
     source.close();
 
-    if (code == Sent) {
+    if (code == ResultBits::Success) {
         std::printf("succeed\n");
-    } else if (code == ContentLost) {
+    } else if (code == ResultBits::ContentLost) {
         std::printf("connection closed\n");
-    } else if (code == OpenFailed) {
+    } else if (code == ResultBits::OpenFailed) {
         std::printf("failed to create or open file\n");
     }
 
@@ -162,7 +163,7 @@ int SendSession::sendFile(const std::string& path, uint64_t recordedSize, uint32
             code |= result;
         } else {
             // Without the receiver's word the file cannot count as delivered.
-            code |= ResultLost;
+            code |= ResultBits::ResultLost;
         }
     }
     return code;
@@ -173,7 +174,7 @@ int SendSession::sendContent(FileSource& source, uint64_t size, uint64_t divisor
     uint64_t sent = 0;
     while (sent < size && !source.ended()) {
         if (cancelled) {
-            return ContentLost;
+            return ResultBits::ContentLost;
         }
         const std::size_t want = static_cast<std::size_t>(std::min<uint64_t>(size - sent, block.size()));
         const std::size_t got = source.read(block.data(), want);
@@ -181,20 +182,20 @@ int SendSession::sendContent(FileSource& source, uint64_t size, uint64_t divisor
             break;
         }
         if (!connected() || !Wire::sendContent(client, block.data(), got)) {
-            return ContentLost;
+            return ResultBits::ContentLost;
         }
         sent += got;
         showProgress(sent, divisor);
     }
     if (sent == size) {
-        return Sent;
+        return ResultBits::Success;
     }
     // The file shrank or could not be read to the end: the announced size is kept so the stream stays in
     // step, and the file is reported as incomplete.
     if (!sendPadding(size - sent)) {
-        return ContentLost;
+        return ResultBits::ContentLost;
     }
-    return Incomplete;
+    return ResultBits::Incomplete;
 }
 
 bool SendSession::sendPadding(uint64_t count)
@@ -242,7 +243,7 @@ void SendSession::sendApplications(const SendPlan& plan)
                 if (cancelled) {
                     return;
                 }
-                observer.itemResult(Sent, app.name, app.size, start);
+                observer.itemResult(ResultBits::Success, app.name, app.size, start);
                 list.names.erase(app.name);
             }
         }
@@ -252,6 +253,6 @@ void SendSession::sendApplications(const SendPlan& plan)
         if (cancelled) {
             return;
         }
-        observer.itemResult(AppFailed, name, name.size(), start);
+        observer.itemResult(ResultBits::AppFailed, name, name.size(), start);
     }
 }

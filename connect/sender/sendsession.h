@@ -30,20 +30,10 @@ uint32_t homePrefixLength(const std::optional<std::string>& home, const std::str
 // The sender's side of one migration after pairing: transfer header, every file with its result, the
 // application list and its installation report, the end mark. A lost connection does not end the run:
 // the remaining items are reported as failed without network traffic. Runs on the caller's thread.
+// Every item's outcome is a set of ResultBits, the sender's OR'ed with the receiver's result byte.
 class SendSession
 {
 public:
-    // Per-file outcomes of the sender, OR'ed with the receiver's result byte.
-    enum Code : int {
-        Sent = 0,
-        ContentLost = 1, // connection lost while the content was sent
-        ResultLost = 8, // content sent but the receiver's result never came
-        OpenFailed = 4, // cannot be opened for reading (or cannot be announced)
-        Incomplete = 16, // missing, or fewer bytes than announced (padded)
-        HeaderLost = 255, // connection lost before or while the header was sent
-        AppFailed = 64,
-    };
-
     // cancelled, when set by the owner, makes the run stop at the next item without reporting further.
     SendSession(TCP::Client& client, SendObserver& observer, const std::atomic<bool>& cancelled);
 

@@ -1,22 +1,24 @@
 #include "report/log/resultcodes.h"
 
+#include "common/resultbits.h"
+
 std::string getFailureReason(int result)
 {
     switch (result) {
-    case 0:
+    case ResultBits::Success:
         return std::string();
-    case 1:
+    case ResultBits::ConnectionLost:
         return "发送文件失败";
-    case 2:
+    case ResultBits::NoDirectory:
         return "无法创建目录";
-    case 4:
-    case 6:
+    case ResultBits::NotWritten:
+    case ResultBits::NoDirectory | ResultBits::NotWritten:
         return "无法创建或打开文件";
-    case 8:
+    case ResultBits::NoHeader:
         return "连接已关闭";
-    case 16:
+    case ResultBits::Incomplete:
         return "文件不存在或被锁定";
-    case 64:
+    case ResultBits::AppFailed:
         return "应用安装失败";
     default:
         return "网络异常";
