@@ -31,7 +31,7 @@ void NewPCConnectPage::Load()
 {
     emit ui->progressWidget->changeProgress(1);
     stopServer();
-    server = std::make_unique<TCP::Server>("0.0.0.0", Wire::TcpPort, 32);
+    server = std::make_unique<TCP::Server>("0.0.0.0", Wire::TcpPort, Wire::ServerCapacity);
     server->Listen(&NewPCConnectPage::OnConn, this, false);
     announcer.start();
 }
@@ -42,8 +42,11 @@ void NewPCConnectPage::stopServer()
         return;
     }
     stopping = true;
+    // Before the join: an installation in progress must not hold the page until apt is done.
+    engine->stop = true;
     server->Stop();
     server.reset();
+    engine->stop = false;
     stopping = false;
 }
 

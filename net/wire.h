@@ -21,6 +21,8 @@ constexpr uint16_t TcpPort = 4399;
 constexpr uint16_t UdpPort = 43999;
 constexpr std::size_t Unit = 1024;
 constexpr std::size_t CodeLength = 6;
+// Connections a receiver holds at once (its server's places).
+constexpr std::size_t ServerCapacity = 32;
 // Longest application list a receiver accepts; anything longer is a protocol error.
 constexpr uint32_t MaxAppListLength = 1u << 20;
 

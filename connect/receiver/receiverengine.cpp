@@ -24,9 +24,8 @@ namespace {
 // Content is read in slices of this many units (each still keyed from position 0) and written at once.
 constexpr std::size_t UnitsPerRead = 64;
 
-// The server's places (TCP::Server's capacity). When strangers hold them all without a word, the one
-// silent this long gives its place up, so the real sender can still get in.
-constexpr std::size_t ServerPlaces = 32;
+// When strangers hold all the server's places without a word, the one silent this long gives its place
+// up, so the real sender can still get in.
 constexpr std::chrono::seconds SilentLimit(5);
 
 uint32_t peerAddress(int fd)
@@ -139,7 +138,7 @@ void ReceiverEngine::tryPair(TCP::Client* client, Session& session)
     }
     // A peer that says nothing must not hold the service thread.
     if (!client->WaitReadable(0)) {
-        if (sessions.size() >= ServerPlaces && !session.spoke
+        if (sessions.size() >= Wire::ServerCapacity && !session.spoke
             && std::chrono::steady_clock::now() - session.since > SilentLimit) {
             client->Close();
         }
@@ -351,7 +350,12 @@ void ReceiverEngine::finishMigration(TCP::Client* client)
         client->Close();
         return;
     case Wire::AppListRead::List:
-        installApplications(client, list, events, lastProgress < 0 ? 0 : lastProgress);
+        installApplications(client, list, events, lastProgress < 0 ? 0 : lastProgress, stop);
+        if (stop) {
+            // No report and no end: the sender counts the applications as not installed.
+            client->Close();
+            return;
+        }
         break;
     case Wire::AppListRead::NoList:
         break;
