@@ -2,15 +2,12 @@
 
 #include <vector>
 
+#include "common/pathtext.h"
+
 namespace {
 
 const std::string dataHome = "/data/home/";
 const std::string userShare = "/data/usershare/";
-
-bool startsWith(const std::string& text, const std::string& prefix)
-{
-    return text.compare(0, prefix.size(), prefix) == 0;
-}
 
 std::vector<std::string> componentsOf(const std::string& path)
 {

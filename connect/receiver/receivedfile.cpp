@@ -11,6 +11,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "common/pathtext.h"
+
 namespace {
 
 // Six letters or digits, as mkstemp would pick (which creates with 0600 only).
@@ -24,15 +26,6 @@ std::string randomSuffix()
         c = letters[pick(generator)];
     }
     return suffix;
-}
-
-std::string folderOf(const std::string& path)
-{
-    const std::size_t slash = path.rfind('/');
-    if (slash == std::string::npos) {
-        return ".";
-    }
-    return slash == 0 ? std::string("/") : path.substr(0, slash);
 }
 
 } // namespace

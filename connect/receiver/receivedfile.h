@@ -41,8 +41,6 @@ public:
     // Drops the temporary file.
     void discard();
 
-    const std::string& temporaryPath() const { return temporary; }
-
     // The process's umask, read without changing it (other threads may be creating files).
     static mode_t currentUmask();
 

@@ -9,6 +9,7 @@
 #include <netinet/in.h>
 #include <sys/socket.h>
 
+#include "common/pathtext.h"
 #include "common/resultbits.h"
 #include "connect/receiver/destination.h"
 #include "connect/receiver/diskspace.h"
@@ -49,15 +50,6 @@ bool sameCode(const std::string& a, const std::string& b)
         diff |= static_cast<unsigned char>(a[i] ^ b[i]);
     }
     return diff == 0;
-}
-
-std::string folderOf(const std::string& path)
-{
-    const std::size_t slash = path.rfind('/');
-    if (slash == std::string::npos) {
-        return ".";
-    }
-    return slash == 0 ? std::string("/") : path.substr(0, slash);
 }
 
 } // namespace

@@ -6,6 +6,7 @@
 #include "connect/sender/applist.h"
 #include "connect/sender/filesource.h"
 #include "connect/sender/installreport.h"
+#include "common/pathtext.h"
 #include "common/resultbits.h"
 #include "net/tcpclient.h"
 #include "net/wire.h"
@@ -25,7 +26,7 @@ SendObserver::TimePoint now()
 
 uint32_t homePrefixLength(const std::optional<std::string>& home, const std::string& path)
 {
-    if (!home || path.compare(0, home->size(), *home) != 0) {
+    if (!home || !startsWith(path, *home)) {
         return 0;
     }
     return static_cast<uint32_t>(home->size());

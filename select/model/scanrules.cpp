@@ -1,18 +1,6 @@
 #include "select/model/scanrules.h"
 
-namespace {
-
-bool endsWith(const std::string& text, const std::string& tail)
-{
-    return text.size() >= tail.size() && text.compare(text.size() - tail.size(), tail.size(), tail) == 0;
-}
-
-bool startsWith(const std::string& text, const std::string& head)
-{
-    return text.compare(0, head.size(), head) == 0;
-}
-
-} // namespace
+#include "common/pathtext.h"
 
 bool isPathTooLong(const std::string& path)
 {
