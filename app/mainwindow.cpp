@@ -5,10 +5,21 @@
 
 #include "app/exitnow.h"
 #include "app/pagechange.h"
+#include "common/stages.h"
 #include "common/widgets/pagefit.h"
 #include "connect/newpcconnectpage.h"
 #include "connect/oldpcconnectpage.h"
 #include "ui_mainwindow.h"
+
+namespace {
+
+// The role page for the card chosen (ChoosePC: 0 receiver, 1 sender).
+WizardPage rolePage(short pcType)
+{
+    return pcType == 0 ? WizardPage::Receiver : WizardPage::Sender;
+}
+
+} // namespace
 
 MainWindow::MainWindow(QWidget* parent)
     : QMainWindow(parent), ui(new Ui::MainWindow), pcType(0), lastIndex(0), newPCPage(nullptr), oldPCPage(nullptr)
@@ -52,31 +63,31 @@ void MainWindow::hideBottom()
 
 void MainWindow::done(int code)
 {
-    if (code == 1) {
+    if (code == toInt(DoneCode::ConnectionFailed)) {
         QMessageBox box(QMessageBox::Warning, "提示", "连接断开!");
         box.addButton("确定", QMessageBox::AcceptRole);
         box.exec();
     }
-    ui->bottomContent->setCurrentIndex(2);
+    ui->bottomContent->setCurrentIndex(toInt(BottomBar::Finished));
     ui->bottomContent->show();
-    ui->transferAgainBtn->setVisible(code == 2);
+    ui->transferAgainBtn->setVisible(code == toInt(DoneCode::SenderFinished));
 }
 
 void MainWindow::on_nextBtn_clicked()
 {
-    ui->content->setCurrentIndex(pcType + 1);
+    ui->content->setCurrentIndex(toInt(rolePage(pcType)));
 }
 
 void MainWindow::on_backBtn_clicked()
 {
-    const int current = ui->content->currentIndex();
-    if (current != 0)
-        ui->content->setCurrentIndex(current - pcType - 1);
+    // Only a role page shows this button, and it always leads back to the chooser.
+    if (ui->content->currentIndex() != toInt(WizardPage::Chooser))
+        ui->content->setCurrentIndex(toInt(WizardPage::Chooser));
 }
 
 void MainWindow::on_homeBtn_clicked()
 {
-    ui->content->setCurrentIndex(0);
+    ui->content->setCurrentIndex(toInt(WizardPage::Chooser));
 }
 
 void MainWindow::on_exitBtn_clicked()
@@ -93,17 +104,17 @@ void MainWindow::on_transferAgainBtn_clicked()
 void MainWindow::on_content_currentChanged(int index)
 {
     const PageChange change = pageChangeFor(lastIndex, index);
-    if (change.unload == 1)
+    if (change.unload == toInt(WizardPage::Receiver))
         newPCPage->Unload();
-    else if (change.unload == 2)
+    else if (change.unload == toInt(WizardPage::Sender))
         oldPCPage->Unload();
 
     if (ui->bottomContent->isHidden())
         ui->bottomContent->show();
 
-    if (change.load == 1)
+    if (change.load == toInt(WizardPage::Receiver))
         newPCPage->Load();
-    else if (change.load == 2)
+    else if (change.load == toInt(WizardPage::Sender))
         oldPCPage->Load();
     ui->bottomContent->setCurrentIndex(change.bar);
 

@@ -1,14 +1,25 @@
 #include "app/pagechange.h"
 
+#include "common/stages.h"
+
+namespace {
+
+bool isRolePage(int index)
+{
+    return index == toInt(WizardPage::Receiver) || index == toInt(WizardPage::Sender);
+}
+
+} // namespace
+
 PageChange pageChangeFor(int lastIndex, int index)
 {
-    PageChange change {-1, -1, 0};
+    PageChange change {PageChange::NoPage, PageChange::NoPage, toInt(BottomBar::Next)};
     // A role page runs exactly while it is current.
-    if (lastIndex == 1 || lastIndex == 2)
+    if (isRolePage(lastIndex))
         change.unload = lastIndex;
-    if (index == 1 || index == 2) {
+    if (isRolePage(index)) {
         change.load = index;
-        change.bar = 1;
+        change.bar = toInt(BottomBar::Back);
     }
     return change;
 }

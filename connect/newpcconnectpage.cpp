@@ -2,6 +2,7 @@
 
 #include <QMetaObject>
 
+#include "common/stages.h"
 #include "common/widgets/cloneprogresswidget.h"
 #include "connect/pcpairpage.h"
 #include "net/tcpserver.h"
@@ -29,7 +30,7 @@ NewPCConnectPage::~NewPCConnectPage()
 
 void NewPCConnectPage::Load()
 {
-    emit ui->progressWidget->changeProgress(1);
+    emit ui->progressWidget->changeProgress(toInt(Stage::Pairing));
     stopServer();
     server = std::make_unique<TCP::Server>("0.0.0.0", Wire::TcpPort, Wire::ServerCapacity);
     server->Listen(&NewPCConnectPage::OnConn, this, false);
@@ -52,10 +53,10 @@ void NewPCConnectPage::Unload()
     stopServer();
     engine->reset();
     announcer.stop();
-    emit setCurrentIndex(0);
+    emit setCurrentIndex(toInt(ReceiverView::Waiting));
     // Page changes the service thread asked for may still be queued; this one must come last.
     QMetaObject::invokeMethod(
-        this, [this] { emit setCurrentIndex(0); }, Qt::QueuedConnection);
+        this, [this] { emit setCurrentIndex(toInt(ReceiverView::Waiting)); }, Qt::QueuedConnection);
 }
 
 void NewPCConnectPage::OnConn(TCP::Client* client, void* page)
@@ -77,7 +78,7 @@ void NewPCConnectPage::on_view_currentChanged(int index)
 {
     viewIndex = index;
     // A sender has found this computer; nobody else needs to hear of it.
-    if (index != 0) {
+    if (index != toInt(ReceiverView::Waiting)) {
         announcer.stop();
     }
 }

@@ -1,5 +1,6 @@
 #include "common/widgets/cloneprogresswidget.h"
 
+#include "common/stages.h"
 #include "ui_cloneprogresswidget.h"
 
 namespace {
@@ -21,8 +22,9 @@ CloneProgressWidget::~CloneProgressWidget()
 
 void CloneProgressWidget::setProgress(int stage)
 {
-    if (stage < 1 || stage > 4)
+    if (stage < toInt(Stage::Pairing) || stage > toInt(Stage::Done))
         return;
+    const auto reached = [stage](Stage step) { return stage >= toInt(step); };
 
     // Stage 1 and line_1 are always blue; their style sheets are the highlighted look the others copy.
     const QString blueCaption = ui->textLabel_1->styleSheet();
@@ -31,15 +33,16 @@ void CloneProgressWidget::setProgress(int stage)
     ui->iconLabel_1->setPixmap(QPixmap(":/icons/icons/pair_highlight.png"));
 
     ui->iconLabel_2->setPixmap(
-        QPixmap(stage >= 2 ? ":/icons/icons/selectdata_highlight.png" : ":/icons/icons/selectdata.png"));
-    ui->textLabel_2->setStyleSheet(stage >= 2 ? blueCaption : greyCaption);
-    ui->line_2->setStyleSheet(stage >= 2 ? blueLine : greyLine);
+        QPixmap(reached(Stage::Selection) ? ":/icons/icons/selectdata_highlight.png" : ":/icons/icons/selectdata.png"));
+    ui->textLabel_2->setStyleSheet(reached(Stage::Selection) ? blueCaption : greyCaption);
+    ui->line_2->setStyleSheet(reached(Stage::Selection) ? blueLine : greyLine);
 
     ui->iconLabel_3->setPixmap(
-        QPixmap(stage >= 3 ? ":/icons/icons/transfer_highlight.png" : ":/icons/icons/transfer.png"));
-    ui->textLabel_3->setStyleSheet(stage >= 3 ? blueCaption : greyCaption);
-    ui->line_3->setStyleSheet(stage >= 3 ? blueLine : greyLine);
+        QPixmap(reached(Stage::Transfer) ? ":/icons/icons/transfer_highlight.png" : ":/icons/icons/transfer.png"));
+    ui->textLabel_3->setStyleSheet(reached(Stage::Transfer) ? blueCaption : greyCaption);
+    ui->line_3->setStyleSheet(reached(Stage::Transfer) ? blueLine : greyLine);
 
-    ui->iconLabel_4->setPixmap(QPixmap(stage >= 4 ? ":/icons/icons/done_highlight.png" : ":/icons/icons/done.png"));
-    ui->textLabel_4->setStyleSheet(stage >= 4 ? blueCaption : greyCaption);
+    ui->iconLabel_4->setPixmap(
+        QPixmap(reached(Stage::Done) ? ":/icons/icons/done_highlight.png" : ":/icons/icons/done.png"));
+    ui->textLabel_4->setStyleSheet(reached(Stage::Done) ? blueCaption : greyCaption);
 }

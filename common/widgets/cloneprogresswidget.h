@@ -16,10 +16,11 @@ public:
     ~CloneProgressWidget() override;
 
 signals:
-    // Any thread may emit it; the stage is shown on the GUI thread.
+    // A Stage value (common/stages.h); any thread may emit it, the stage is shown on the GUI thread.
     void changeProgress(int stage);
 
 public slots:
+    // Stages outside Stage's range are ignored.
     void setProgress(int stage);
 
 private:

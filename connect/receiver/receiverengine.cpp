@@ -11,6 +11,7 @@
 
 #include "common/pathtext.h"
 #include "common/resultbits.h"
+#include "common/stages.h"
 #include "connect/receiver/destination.h"
 #include "connect/receiver/diskspace.h"
 #include "connect/install/installapplications.h"
@@ -112,8 +113,9 @@ void ReceiverEngine::connected(TCP::Client* client)
     }
 }
 
-void ReceiverEngine::requestPage(int index)
+void ReceiverEngine::requestPage(ReceiverView view)
 {
+    const int index = toInt(view);
     // Asked once per change; the copy of the shown page covers what happened before this engine asked.
     if (requestedPage == index || (requestedPage < 0 && events.shownPage() == index)) {
         requestedPage = index;
@@ -126,7 +128,7 @@ void ReceiverEngine::requestPage(int index)
 void ReceiverEngine::tryPair(TCP::Client* client, Session& session)
 {
     if (owner == nullptr) {
-        requestPage(1);
+        requestPage(ReceiverView::Pairing);
     }
     // A peer that says nothing must not hold the service thread.
     if (!client->WaitReadable(0)) {
@@ -183,10 +185,10 @@ void ReceiverEngine::startMigration(TCP::Client* client, Session& session)
         session.freeSpaceSent = true;
         owner = client;
         events.transferStarted();
-        events.stageChanged(2);
+        events.stageChanged(toInt(Stage::Selection));
         lastProgress = 0;
         events.progressChanged(0);
-        requestPage(2);
+        requestPage(ReceiverView::Transfer);
         events.workChanged(u8"正在接收数据...");
         return;
     }
@@ -202,7 +204,7 @@ void ReceiverEngine::startMigration(TCP::Client* client, Session& session)
     filesLeft = header.fileCount;
     totalBytes = header.totalBytes;
     headerBytes += TransferHeader::Size;
-    events.stageChanged(3);
+    events.stageChanged(toInt(Stage::Transfer));
     receivedBytes = 0;
 }
 
@@ -364,10 +366,10 @@ void ReceiverEngine::transferDone(TCP::Client* client)
         lastProgress = 100;
         events.progressChanged(100);
     }
-    events.stageChanged(4);
+    events.stageChanged(toInt(Stage::Done));
     events.workChanged(u8"迁移完成，请在旧电脑上查看报告");
     events.itemChanged(std::string());
-    events.finished(0);
+    events.finished(toInt(DoneCode::ReceiverFinished));
     headerBytes = 0;
     forget(client);
     if (client->state == TCP::Connected) {
@@ -404,6 +406,6 @@ void ReceiverEngine::connectionLost(TCP::Client* client, const Session& session)
     }
     if (migrating || pairing) {
         events.itemChanged(u8"连接中断");
-        events.finished(1);
+        events.finished(toInt(DoneCode::ConnectionFailed));
     }
 }

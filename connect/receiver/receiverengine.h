@@ -14,6 +14,7 @@ struct Client;
 }
 class ReceiverEvents;
 class ReceivedFile;
+enum class ReceiverView : int;
 
 // The receiver's side of a migration. The server's service thread calls connected() for every connected
 // client about once per millisecond; each call does one step and returns: a pairing attempt, the free
@@ -56,7 +57,7 @@ private:
     void finishMigration(TCP::Client* client);
     void connectionLost(TCP::Client* client, const Session& session);
     void forget(TCP::Client* client);
-    void requestPage(int index);
+    void requestPage(ReceiverView view);
     void reportProgress(uint64_t bytes, uint64_t divisor);
 
     const std::string code;

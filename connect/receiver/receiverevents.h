@@ -3,7 +3,8 @@
 #include <string>
 
 // What the receiver engine tells its page. The engine runs on the server's service thread, so every
-// call must reach the widgets queued; texts are UTF-8.
+// call must reach the widgets queued; texts are UTF-8. Pages are ReceiverView values, stages Stage
+// values and end codes DoneCode values (common/stages.h), passed as their numbers.
 class ReceiverEvents
 {
 public:
