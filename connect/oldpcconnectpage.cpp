@@ -25,7 +25,6 @@ const char* const FramedStyle = "QStackedWidget#stackedWidget{    background-col
                                 "#D1D1D1D1;    border-radius: 15px;    margin: auto auto;    }";
 constexpr int WatchPeriodMs = 50;
 constexpr int SelectionPage = 2;
-constexpr int KnownSenderAnswerMs = 5000;
 
 } // namespace
 
@@ -44,6 +43,7 @@ OldPCConnectPage::OldPCConnectPage(QWidget* parent)
     connect(this, &OldPCConnectPage::setCurrentIndex, ui->stackedWidget, &QStackedWidget::setCurrentIndex);
     connect(this, &OldPCConnectPage::showPasswordMsgBox, this, &OldPCConnectPage::passwordMsgBox);
     connect(&watchTimer, &QTimer::timeout, this, &OldPCConnectPage::watch);
+    connect(&connector, &ReceiverConnector::finished, this, &OldPCConnectPage::connectFinished);
 
     ui->page_2->setForOldPC();
     emit ui->progressWidget->changeProgress(1);
@@ -57,6 +57,7 @@ OldPCConnectPage::~OldPCConnectPage()
     worker.stop();
     listener.stop();
     watchTimer.stop();
+    connector.cancel();
     client.Close();
     delete ui;
 }
@@ -77,6 +78,11 @@ void OldPCConnectPage::Load()
 void OldPCConnectPage::Unload()
 {
     watchTimer.stop();
+    connector.cancel();
+    if (connecting) {
+        connecting = false;
+        unsetCursor();
+    }
     paired = false;
     listener.stop();
     worker.stop();
@@ -112,19 +118,28 @@ void OldPCConnectPage::connectTo(PCItemInfo info)
         return;
     }
     connecting = true;
+    setCursor(Qt::BusyCursor);
 
     info.address.sin_port = htons(Wire::TcpPort);
+    pendingTarget = info;
     client = TCP::Client(info.address);
-    if (!client.Connect()) {
+    // A receiver that still knows this sender sends its free space at once; a restarted one (or one whose
+    // user went home) waits for the code instead. The connector tells which, without blocking the window.
+    connector.start(client, paired);
+}
+
+void OldPCConnectPage::connectFinished(int outcome)
+{
+    unsetCursor();
+    const PCItemInfo info = pendingTarget;
+    if (outcome == ReceiverConnector::Failed) {
         emit ui->page_4->updateText("连接中断");
+        // The cards stay while the failure box is open.
         emit Done(1);
         connecting = false;
         return;
     }
-
-    // A receiver that still knows this sender sends its free space at once; a restarted one (or one whose
-    // user went home) waits for the code instead, and would leave Paired() waiting for ever.
-    if (paired && client.WaitReadable(KnownSenderAnswerMs)) {
+    if (outcome == ReceiverConnector::Known) {
         Paired();
     } else {
         paired = false;

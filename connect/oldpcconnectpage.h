@@ -9,6 +9,7 @@
 #include <QWidget>
 
 #include "connect/pagesendobserver.h"
+#include "connect/sender/receiverconnector.h"
 #include "connect/sender/sendworker.h"
 #include "net/discoverylistener.h"
 #include "net/hosttable.h"
@@ -60,6 +61,7 @@ signals:
 private slots:
     void on_stackedWidget_currentChanged(int index);
     void watch();
+    void connectFinished(int outcome);
 
 private:
     void Paired();
@@ -67,6 +69,9 @@ private:
     Ui::OldPCConnectPage* ui;
     QTimer watchTimer;
     bool connecting = false;
+    // The receiver being connected to until the connector has finished.
+    PCItemInfo pendingTarget;
+    ReceiverConnector connector;
     std::unique_ptr<PageSendObserver> observer;
     // Fills hosts on its own thread while the list is shown.
     DiscoveryListener listener;

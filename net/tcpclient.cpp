@@ -214,6 +214,65 @@ bool Client::Connect()
     return false;
 }
 
+Client::ConnectStep Client::BeginConnect()
+{
+    if (state == Closed || socket < 0) {
+        Close();
+        socket = newStreamSocket();
+        state = NotConnected;
+    }
+    if (socket < 0 || (address.sin_addr.s_addr == 0 && address.sin_port == 0)) {
+        state = NotConnected;
+        return ConnectStep::Failed;
+    }
+    ::ioctl(socket, FIONBIO, &Socket::OptVal);
+    if (::connect(socket, reinterpret_cast<const sockaddr*>(&address), sizeof(address)) == 0) {
+        return connectDone();
+    }
+    if (errno == EINPROGRESS || errno == EINTR) {
+        return ConnectStep::Pending;
+    }
+    return connectFailed();
+}
+
+Client::ConnectStep Client::PollConnect()
+{
+    if (state == Connected) {
+        return ConnectStep::Connected;
+    }
+    if (socket < 0) {
+        return ConnectStep::Failed;
+    }
+    if (!Socket::waitWritable(socket, 0)) {
+        return ConnectStep::Pending;
+    }
+    int error = 0;
+    socklen_t size = sizeof(error);
+    if (::getsockopt(socket, SOL_SOCKET, SO_ERROR, &error, &size) != 0 || error != 0) {
+        return connectFailed();
+    }
+    return connectDone();
+}
+
+Client::ConnectStep Client::connectDone()
+{
+    Socket::setNoDelay(socket);
+    state = Connected;
+    return ConnectStep::Connected;
+}
+
+Client::ConnectStep Client::connectFailed()
+{
+    state = NotConnected;
+    // After a failed connect the socket's state is unspecified; the next attempt gets a fresh one.
+    std::lock_guard<std::mutex> lock(descriptorMutex);
+    if (socket >= 0) {
+        ::close(socket);
+    }
+    socket = newStreamSocket();
+    return ConnectStep::Failed;
+}
+
 bool Client::WaitReadable(int timeoutMs) const
 {
     return Socket::waitReadable(socket, timeoutMs);

@@ -64,6 +64,13 @@ struct Client
     // Up to 9 immediate connect attempts; on success non-blocking, TCP_NODELAY and Connected.
     bool Connect();
 
+    // A connect that never blocks, for callers on a thread that must keep answering: BeginConnect starts
+    // one attempt, PollConnect tells whether it has ended. Connected leaves the record as Connect() does;
+    // Failed leaves a fresh socket for the next attempt.
+    enum class ConnectStep { Connected, Pending, Failed };
+    ConnectStep BeginConnect();
+    ConnectStep PollConnect();
+
     // Waits at most timeoutMs until data (or a close) can be read. False when nothing arrived.
     bool WaitReadable(int timeoutMs) const;
 
@@ -75,6 +82,9 @@ struct Client
     void Shutdown();
 
 private:
+    ConnectStep connectDone();
+    ConnectStep connectFailed();
+
     // Shutdown may come from another thread while the user of the record closes it after an error; the
     // descriptor is released and shut down only under this lock, so a stale number is never shut down.
     std::mutex descriptorMutex;

@@ -30,20 +30,28 @@ Server::~Server()
     Stop();
 }
 
-void Server::Listen(ServerCallback callback, void* arg, bool inThisThread)
+bool Server::Listen(ServerCallback callback, void* arg, bool inThisThread)
 {
     if (inThisThread) {
         stopRequest = false;
-        serve(callback, arg);
-        return;
+        return serve(callback, arg);
     }
     stopRequest = true;
     stopped = 1;
     if (thread.joinable()) {
         thread.join();
     }
+    // The port is open before this returns: a peer told "ready" at once must not be refused while the
+    // service thread is still waiting to be scheduled.
+    {
+        std::lock_guard<std::mutex> running(loopMutex);
+        if (!prepare()) {
+            return false;
+        }
+    }
     stopRequest = false;
     thread = std::thread([this, callback, arg] { serve(callback, arg); });
+    return true;
 }
 
 bool Server::prepare()
@@ -72,11 +80,11 @@ bool Server::prepare()
     return true;
 }
 
-void Server::serve(ServerCallback callback, void* arg)
+bool Server::serve(ServerCallback callback, void* arg)
 {
     std::lock_guard<std::mutex> running(loopMutex);
     if (!prepare()) {
-        return;
+        return false;
     }
     stopped = 0;
     std::vector<int> wake;
@@ -92,6 +100,7 @@ void Server::serve(ServerCallback callback, void* arg)
         incoming = pause(wake);
     }
     stopped = 1;
+    return true;
 }
 
 void Server::acceptPending()

@@ -25,9 +25,11 @@ public:
     Server(const Server&) = delete;
     Server& operator=(const Server&) = delete;
 
-    // inThisThread false: stops and joins a running service thread, then starts a new one and returns.
+    // inThisThread false: stops and joins a running service thread, binds and listens, then starts a new
+    // service thread and returns; connections are accepted by the kernel from then on.
     // inThisThread true: runs the service loop on the caller's thread until stopped.
-    void Listen(ServerCallback callback, void* arg, bool inThisThread);
+    // False when the port cannot be bound (then no thread runs).
+    bool Listen(ServerCallback callback, void* arg, bool inThisThread);
 
     // stopped = 1, listening socket closed, every client closed and removed, service thread joined.
     // Safe to call more than once, and from the owner's thread while the service thread is inside a callback.
@@ -44,7 +46,7 @@ private:
     // Binds and listens once per listening socket (a restarted loop keeps serving on it); a socket closed
     // by Stop() is made anew. False when the port cannot be bound.
     bool prepare();
-    void serve(ServerCallback callback, void* arg);
+    bool serve(ServerCallback callback, void* arg);
     void acceptPending();
     // Serves every client once; `wake` gets the sockets whose next bytes should end the loop's pause.
     void serviceClients(ServerCallback callback, void* arg, std::vector<int>& wake);

@@ -148,7 +148,7 @@ private:
         feed(page, {receiverAt("study", "127.0.0.1")});
         QTRY_COMPARE(cards(page).size(), 1);
         QTest::mouseClick(cards(page).first(), Qt::LeftButton);
-        QCOMPARE(stack(page)->currentIndex(), 1);
+        QTRY_COMPARE(stack(page)->currentIndex(), 1);
         auto* pair = page.findChild<PCPairPage*>("page_2");
         QCOMPARE(QWidget::keyboardGrabber(), static_cast<QWidget*>(pair));
 
@@ -216,7 +216,7 @@ private slots:
         QTRY_COMPARE(cards(page).size(), 1);
         QTest::mouseClick(cards(page).first(), Qt::LeftButton);
 
-        QCOMPARE(done.count(), 1);
+        QTRY_COMPARE(done.count(), 1);
         QCOMPARE(done.at(0).at(0).toInt(), 1);
         QTRY_COMPARE(labelText(page.findChild<QWidget*>("page_4"), "currentFile"), QString("连接中断"));
         QCOMPARE(stack(page)->currentIndex(), 0);
@@ -416,7 +416,7 @@ private slots:
             first = r.readRaw(1); // the connection watch must not eat or send anything
         });
         page.connectTo(page.lastTarget);
-        QCOMPARE(stack(page)->currentIndex(), 2);
+        QTRY_COMPARE(stack(page)->currentIndex(), 2);
         QCOMPARE(labelText(select, "totalSpaceL"), QString("8 GB"));
         QCOMPARE(done.count(), 1);
 
@@ -446,6 +446,7 @@ private slots:
         feed(page, {receiverAt("study", "127.0.0.1")});
         QTRY_COMPARE(cards(page).size(), 1);
         QTest::mouseClick(cards(page).first(), Qt::LeftButton);
+        QTRY_COMPARE(stack(page)->currentIndex(), 1);
         QTest::keyClicks(page.findChild<PCPairPage*>("page_2"), "314159");
         receiver.finish();
         QCOMPARE(done.count(), 1);

@@ -66,6 +66,7 @@ private slots:
     void unresolvableNameLeavesAnUnusableRecord();
     void closedRecordConnectsAgain();
     void moveTransfersTheDescriptor();
+    void stepwiseConnectNeverBlocks();
 };
 
 void TcpClientTest::initTestCase()
@@ -368,6 +369,46 @@ void TcpClientTest::moveTransfersTheDescriptor()
     QCOMPARE(b.key.size(), std::size_t(1));
     QVERIFY(b.Send("a", 1, true) == 1);
     QCOMPARE(NetTest::readRaw(peer.get(), 1), std::string(1, 'a' ^ 'k'));
+}
+
+// The connect a GUI thread uses: a refused attempt fails without blocking and leaves a fresh socket, so the
+// next attempt reaches the port once something listens there; the result is the same as Connect()'s.
+void TcpClientTest::stepwiseConnectNeverBlocks()
+{
+    sockaddr_in address {};
+    {
+        Fd gone = NetTest::listenOnLoopback(address);
+    }
+    TCP::Client c(address);
+    TCP::Client::ConnectStep step = c.BeginConnect();
+    for (int i = 0; i < 200 && step == TCP::Client::ConnectStep::Pending; ++i) {
+        QTest::qWait(5);
+        step = c.PollConnect();
+    }
+    QVERIFY(step == TCP::Client::ConnectStep::Failed);
+    QCOMPARE(c.state.load(), TCP::NotConnected);
+    QVERIFY(c.socket >= 0);
+
+    Fd listener = NetTest::listenOnLoopback(address);
+    c.address = address;
+    step = c.BeginConnect();
+    for (int i = 0; i < 200 && step == TCP::Client::ConnectStep::Pending; ++i) {
+        QTest::qWait(5);
+        step = c.PollConnect();
+    }
+    QVERIFY(step == TCP::Client::ConnectStep::Connected);
+    QCOMPARE(c.state.load(), TCP::Connected);
+    QVERIFY(c.PollConnect() == TCP::Client::ConnectStep::Connected);
+    int on = 0;
+    socklen_t len = sizeof(on);
+    ::getsockopt(c.socket, IPPROTO_TCP, TCP_NODELAY, &on, &len);
+    QVERIFY(on != 0);
+    Fd peer(::accept(listener.get(), nullptr, nullptr));
+    QVERIFY(c.Send("ok", 2, true) == 2);
+    QCOMPARE(NetTest::readRaw(peer.get(), 2), std::string("ok"));
+
+    TCP::Client nowhere("no-such-host.invalid", 4399);
+    QVERIFY(nowhere.BeginConnect() == TCP::Client::ConnectStep::Failed);
 }
 
 MOVANTA_TEST_MAIN(TcpClientTest)

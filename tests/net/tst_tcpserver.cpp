@@ -130,6 +130,8 @@ private slots:
     void busyPortEndsTheLoop();
     void listenInThisThreadServes();
     void unresolvableHostNeverServes();
+    void portIsOpenWhenListenReturns();
+    void busyPortIsToldToTheCaller();
 };
 
 void TcpServerTest::initTestCase()
@@ -350,6 +352,33 @@ void TcpServerTest::unresolvableHostNeverServes()
     std::this_thread::sleep_for(std::chrono::milliseconds(100));
     QCOMPARE(server.stopped.load(), 1);
     server.Stop();
+}
+
+// A receiver that says "ready" right after Listen() must not refuse the sender that hears it: the port is
+// bound and listening before Listen() returns, whenever the service thread gets to run.
+void TcpServerTest::portIsOpenWhenListenReturns()
+{
+    for (int round = 0; round < 40; ++round) {
+        Recorder r;
+        TCP::Server server("0.0.0.0", Wire::TcpPort);
+        QVERIFY(server.Listen(record, &r, false));
+        TCP::Client peer("127.0.0.1", Wire::TcpPort);
+        // One attempt, no retry: a refused connect fails the round.
+        QCOMPARE(peer.BeginConnect() == TCP::Client::ConnectStep::Failed, false);
+        QTRY_VERIFY(peer.PollConnect() == TCP::Client::ConnectStep::Connected);
+        server.Stop();
+    }
+}
+
+void TcpServerTest::busyPortIsToldToTheCaller()
+{
+    Recorder r;
+    TCP::Server holder("0.0.0.0", Wire::TcpPort);
+    QVERIFY(holder.Listen(record, &r, false));
+    TCP::Server second("0.0.0.0", Wire::TcpPort);
+    QVERIFY(!second.Listen(record, &r, false));
+    QCOMPARE(second.stopped.load(), 1);
+    holder.Stop();
 }
 
 MOVANTA_TEST_MAIN(TcpServerTest)

@@ -239,11 +239,8 @@ bool WizardDriver::clickCard()
         return false;
     }
     QTest::mouseClick(found.first(), Qt::LeftButton);
-    if (senderStack() != 1) {
-        reply("error page " + std::to_string(senderStack()));
-        return false;
-    }
-    return true;
+    // Connecting runs while the window keeps answering; the pairing page follows the connection.
+    return waitFor([&] { return senderStack() == 1; }, "the pairing page");
 }
 
 bool WizardDriver::receiverCode(std::string& code)

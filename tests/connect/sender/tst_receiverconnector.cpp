@@ -1,0 +1,147 @@
+#include <arpa/inet.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <QElapsedTimer>
+#include <QSignalSpy>
+
+#include "connect/sender/receiverconnector.h"
+#include "net/tcpclient.h"
+#include "net/tcpserver.h"
+#include "testmain.h"
+
+namespace {
+
+constexpr uint16_t Port = 4399;
+
+sockaddr_in loopback()
+{
+    sockaddr_in a {};
+    a.sin_family = AF_INET;
+    a.sin_port = htons(Port);
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    return a;
+}
+
+void quiet(TCP::Client*, void*) { }
+
+void sayHello(TCP::Client* c, void*)
+{
+    if (c->bytesRead == 0 && c->length == 0) {
+        c->SendUnkeyed("hi", 2, true);
+        c->length = 1; // said once
+    }
+}
+
+// The longest gap between two ticks of a 10 ms timer on this thread while `spy` waits for its signal:
+// the connector must never hold the thread it lives on.
+qint64 longestStallUntil(QSignalSpy& spy, int timeoutMs)
+{
+    QElapsedTimer sinceTick;
+    sinceTick.start();
+    qint64 longest = 0;
+    QTimer probe;
+    probe.setInterval(10);
+    QObject::connect(&probe, &QTimer::timeout, [&] {
+        longest = std::max(longest, sinceTick.restart());
+    });
+    probe.start();
+    spy.wait(timeoutMs);
+    return longest;
+}
+
+} // namespace
+
+class TestReceiverConnector : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    // The receiver's program opens its port a moment after the click: the spaced attempts find it.
+    void findsAReceiverThatStartsLate()
+    {
+        TCP::Client client(loopback());
+        ReceiverConnector connector;
+        QSignalSpy finished(&connector, &ReceiverConnector::finished);
+        connector.start(client, false);
+        QVERIFY(connector.busy());
+
+        TCP::Server server("0.0.0.0", Port);
+        QTimer::singleShot(700, [&] { QVERIFY(server.Listen(quiet, nullptr, false)); });
+        const qint64 stall = longestStallUntil(finished, 8000);
+        QCOMPARE(finished.count(), 1);
+        QCOMPARE(finished.at(0).at(0).toInt(), int(ReceiverConnector::NeedsCode));
+        QCOMPARE(client.state.load(), TCP::Connected);
+        QVERIFY(!connector.busy());
+        QVERIFY2(stall < 100, qPrintable(QString("the thread stalled %1 ms").arg(stall)));
+        server.Stop();
+    }
+
+    // Nobody ever listens: the attempts end in a failure within the limits, and the thread keeps answering.
+    void givesUpOnAnAddressWithoutReceiver()
+    {
+        TCP::Client client(loopback());
+        ReceiverConnector connector;
+        ReceiverConnector::Limits limits;
+        limits.attempts = 4;
+        limits.retryPauseMs = 100;
+        connector.setLimits(limits);
+        QSignalSpy finished(&connector, &ReceiverConnector::finished);
+        QElapsedTimer clock;
+        clock.start();
+        connector.start(client, false);
+        const qint64 stall = longestStallUntil(finished, 5000);
+        QCOMPARE(finished.count(), 1);
+        QCOMPARE(finished.at(0).at(0).toInt(), int(ReceiverConnector::Failed));
+        // Four attempts with three pauses between them.
+        QVERIFY2(clock.elapsed() >= 300, qPrintable(QString::number(clock.elapsed())));
+        QVERIFY(stall < 100);
+    }
+
+    // "继续传输": a receiver that knows the sender speaks first; a restarted one stays silent and the code is
+    // asked for after the short wait, without freezing the window meanwhile.
+    void knownReceiverSpeaksFirst_data()
+    {
+        QTest::addColumn<bool>("speaks");
+        QTest::newRow("still paired") << true;
+        QTest::newRow("restarted") << false;
+    }
+    void knownReceiverSpeaksFirst()
+    {
+        QFETCH(bool, speaks);
+        TCP::Server server("0.0.0.0", Port);
+        QVERIFY(server.Listen(speaks ? sayHello : quiet, nullptr, false));
+        TCP::Client client(loopback());
+        ReceiverConnector connector;
+        ReceiverConnector::Limits limits;
+        limits.knownAnswerMs = 600;
+        connector.setLimits(limits);
+        QSignalSpy finished(&connector, &ReceiverConnector::finished);
+        QElapsedTimer clock;
+        clock.start();
+        connector.start(client, true);
+        const qint64 stall = longestStallUntil(finished, 5000);
+        QCOMPARE(finished.count(), 1);
+        QCOMPARE(finished.at(0).at(0).toInt(), int(speaks ? ReceiverConnector::Known : ReceiverConnector::NeedsCode));
+        if (!speaks) {
+            QVERIFY(clock.elapsed() >= 600);
+        }
+        QVERIFY(stall < 100);
+        server.Stop();
+    }
+
+    void cancelEndsWithoutASignal()
+    {
+        TCP::Client client(loopback());
+        ReceiverConnector connector;
+        QSignalSpy finished(&connector, &ReceiverConnector::finished);
+        connector.start(client, false);
+        connector.cancel();
+        QVERIFY(!connector.busy());
+        QTest::qWait(600);
+        QCOMPARE(finished.count(), 0);
+    }
+};
+
+MOVANTA_TEST_MAIN(TestReceiverConnector)
+#include "tst_receiverconnector.moc"
