@@ -2,9 +2,9 @@
 
 #include <QApplication>
 #include <QMouseEvent>
-#include <QProcess>
 
 #include "app/exitnow.h"
+#include "common/processrunner.h"
 #include "ui_titlebar.h"
 
 TitleBar::TitleBar(QWidget* parent) : QWidget(parent), ui(new Ui::TitleBar), lastGlobalPos(0, 0), pressed(false)
@@ -63,6 +63,10 @@ void TitleBar::on_closeBtn_clicked()
 void TitleBar::on_helpBtn_clicked()
 {
     const HelpCommand command = helpCommand(QCoreApplication::applicationDirPath());
-    // A missing manual or viewer fails quietly; the result is not looked at.
-    QProcess::execute(command.program, command.arguments);
+    std::vector<std::string> arguments;
+    for (const QString& argument : command.arguments)
+        arguments.push_back(argument.toStdString());
+    // Not waited for: the window stays usable while the viewer is open. A missing manual or viewer fails
+    // quietly; the result is not looked at.
+    Process::startDetached(command.program.toStdString(), arguments);
 }

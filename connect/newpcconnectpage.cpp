@@ -43,8 +43,11 @@ void NewPCConnectPage::stopServer()
         return;
     }
     stopping = true;
+    // Before the join: an installation in progress must not hold the page until apt is done.
+    engine->stop = true;
     server->Stop();
     server.reset();
+    engine->stop = false;
     stopping = false;
 }
 

@@ -10,22 +10,28 @@
 
 #include <sys/stat.h>
 
-#include <QByteArray>
-#include <QProcess>
-#include <QProcessEnvironment>
-#include <QString>
-#include <QStringList>
-
-#include "common/execoutput.h"
-#include "connect/install/installeroutput.h"
-#include "connect/install/installprogress.h"
 #include "common/packagename.h"
+#include "common/processrunner.h"
+#include "connect/install/installeroutput.h"
+#include "connect/install/installerprocess.h"
+#include "connect/install/installprogress.h"
 
 namespace fs = std::filesystem;
 
 namespace {
 
 const char* const installCommand = "apt update && ACCEPT_EULA=Y apt-get install -y --no-install-recommends ";
+
+// A stop is looked for this often while the installer runs; its output is looked at every AnswerAfterMs,
+// and that much silence is taken for a question.
+constexpr int StopCheckMs = 100;
+constexpr int AnswerAfterMs = 500;
+constexpr int BusyRecheckMs = 50;
+
+bool isSet(const std::atomic<bool>* flag)
+{
+    return flag && flag->load();
+}
 
 std::vector<std::string> linesOf(const std::string& text)
 {
@@ -53,7 +59,7 @@ AppInstaller::AppInstaller(std::string homeDir, AppInstallerHooks installerHooks
     : home(std::move(homeDir)), hooks(std::move(installerHooks)), startProgress(startValue)
 { }
 
-std::string AppInstaller::run(const std::string& receivedList)
+std::string AppInstaller::run(const std::string& receivedList, const std::atomic<bool>* stop)
 {
     if (receivedList.empty())
         return std::string();
@@ -66,13 +72,16 @@ std::string AppInstaller::run(const std::string& receivedList)
         std::remove_if(names.begin(), names.end(), [](const std::string& name) { return !isValidPackageName(name); }),
         names.end());
 
-    const std::string manualList = getExecOutput("apt-mark showmanual");
-    const std::string installList = getInstallList(names, getExecOutput("apt list --all-versions"));
+    const std::string manualList = Process::run("apt-mark", {"showmanual"}, stop).output;
+    const std::string available = Process::run("apt", {"list", "--all-versions"}, stop).output;
+    const std::string installList = getInstallList(names, available);
 
-    waitForOtherPackageManagers();
+    if (isSet(stop) || !waitForOtherPackageManagers(stop))
+        return std::string();
     if (hooks.installStarted)
         hooks.installStarted();
-    runInstaller(installList);
+    if (!runInstaller(installList, stop))
+        return std::string();
 
     const std::string desktopDir = getDesktopDir(home);
     std::string report;
@@ -94,48 +103,56 @@ void AppInstaller::showText(const std::string& text) const
         hooks.updateText(text);
 }
 
-void AppInstaller::waitForOtherPackageManagers() const
+bool AppInstaller::waitForOtherPackageManagers(const std::atomic<bool>* stop) const
 {
-    static const char* const checks[] = {"pgrep \"^apt\\b\"", "pgrep \"^apt-get\\b\"", "pgrep \"^dpkg\\b\""};
+    static const char* const patterns[] = {"^apt\\b", "^apt-get\\b", "^dpkg\\b"};
     for (;;) {
-        const bool busy = std::any_of(
-            std::begin(checks), std::end(checks), [](const char* check) { return getExecOutput(check).size() >= 2; });
+        const bool busy = std::any_of(std::begin(patterns), std::end(patterns),
+            [stop](const char* pattern) { return Process::run("pgrep", {pattern}, stop).output.size() >= 2; });
+        if (isSet(stop))
+            return false;
         if (!busy)
-            return;
-        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+            return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(BusyRecheckMs));
     }
 }
 
-void AppInstaller::runInstaller(const std::string& installList) const
+bool AppInstaller::runInstaller(const std::string& installList, const std::atomic<bool>* stop) const
 {
-    QProcess installer;
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.insert("ACCEPT_EULA", "Y");
-    installer.setProcessEnvironment(environment);
+    InstallerProcess installer;
+    std::string error;
     // Error output goes to ours: it is not shown, and nobody would drain it otherwise.
-    installer.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    installer.start(
-        "pkexec", {"bash", "-c", QString::fromStdString(installCommand + installList)}, QIODevice::ReadWrite);
+    const bool started
+        = installer.start({"pkexec", "bash", "-c", installCommand + installList}, "ACCEPT_EULA=Y", error);
     showText("应用安装");
     std::printf("%s\n", installList.c_str());
     std::fflush(stdout);
-    if (!installer.waitForStarted(-1)) {
-        std::fprintf(stderr, "pkexec: %s\n", installer.errorString().toLocal8Bit().constData());
-        return;
+    if (!started) {
+        std::fprintf(stderr, "pkexec: %s\n", error.c_str());
+        return !isSet(stop);
     }
 
     InstallerOutput output;
     InstallProgress progress(startProgress);
-    while (!installer.waitForFinished(500)) {
-        if (installer.state() == QProcess::NotRunning)
+    std::string fresh;
+    for (;;) {
+        bool finished = false;
+        for (int waited = 0; waited < AnswerAfterMs && !finished; waited += StopCheckMs) {
+            if (isSet(stop)) {
+                installer.stop();
+                return false;
+            }
+            finished = installer.waitForFinished(StopCheckMs, fresh);
+        }
+        if (finished)
             break;
-        const QByteArray fresh = installer.readAllStandardOutput();
-        if (fresh.isEmpty()) {
+        if (fresh.empty()) {
             // Silence usually means a question; answer it.
             installer.write("Y\n");
             continue;
         }
-        output.append(fresh.toStdString());
+        output.append(fresh);
+        fresh.clear();
         if (const std::optional<int> percent = output.percent()) {
             const std::optional<int> value = progress.advance(*percent);
             if (value && hooks.updateProgress)
@@ -144,14 +161,15 @@ void AppInstaller::runInstaller(const std::string& installList) const
         if (const std::optional<std::string> line = output.takeLastLine())
             showText("应用安装 " + *line);
     }
+    return !isSet(stop);
 }
 
 std::string AppInstaller::reportEntry(const std::string& name) const
 {
-    const std::string status = getExecOutput("dpkg-query -s " + name);
+    const std::string status = Process::output("dpkg-query", {"-s", name});
     if (status.size() < 2 || !isInstalledStatus(status))
         return std::string();
-    std::string sizeText = getExecOutput("dpkg-query -s " + name + " | grep -Po '^Installed-Size:\\s*\\K.*'");
+    std::string sizeText = getInstalledSizeLines(status);
     if (sizeText.size() < 2)
         sizeText = std::to_string(name.size());
     else
@@ -164,9 +182,7 @@ std::string AppInstaller::reportEntry(const std::string& name) const
 
 void AppInstaller::copyDesktopEntries(const std::string& name, const std::string& desktopDir) const
 {
-    const std::string listed
-        = getExecOutput("dpkg-query -L " + name + " | grep -E '^/usr/share/applications.*\\.desktop$'");
-    copyDesktopEntryFiles(linesOf(listed), desktopDir);
+    copyDesktopEntryFiles(getDesktopEntryPaths(Process::output("dpkg-query", {"-L", name})), desktopDir);
 }
 
 std::string getInstallList(const std::vector<std::string>& names, const std::string& availableList)
@@ -190,6 +206,33 @@ bool isInstalledStatus(const std::string& dpkgStatus)
         statusSeen = true;
     }
     return !statusSeen;
+}
+
+std::string getInstalledSizeLines(const std::string& dpkgStatus)
+{
+    static const std::string key = "Installed-Size:";
+    std::string sizes;
+    for (const std::string& line : linesOf(dpkgStatus)) {
+        if (line.compare(0, key.size(), key) != 0)
+            continue;
+        std::string::size_type start = key.size();
+        while (start < line.size() && std::isspace(static_cast<unsigned char>(line[start])))
+            ++start;
+        // grep -o printed no empty match.
+        if (start < line.size())
+            sizes += line.substr(start) + "\n";
+    }
+    return sizes;
+}
+
+std::vector<std::string> getDesktopEntryPaths(const std::string& dpkgFileList)
+{
+    std::vector<std::string> paths;
+    for (const std::string& line : linesOf(dpkgFileList)) {
+        if (line.compare(0, 23, "/usr/share/applications") == 0 && endsWith(line, ".desktop"))
+            paths.push_back(line);
+    }
+    return paths;
 }
 
 std::string getDesktopDir(const std::string& home)

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <functional>
 #include <string>
 #include <vector>
@@ -17,7 +18,7 @@ struct AppInstallerHooks
 
 // Re-installs the packages of a received application list with the system package manager, puts the
 // desktop entries of newly installed applications on the desktop and builds the installation report.
-// Runs on the calling thread and blocks until the installer has ended; needs no event loop.
+// Runs on the calling thread and blocks until the installer has ended or a stop flag is set; needs no event loop.
 class AppInstaller
 {
 public:
@@ -26,13 +27,15 @@ public:
     AppInstaller(std::string homeDir, AppInstallerHooks hooks, int startProgress = 0);
 
     // The report lines (name, size text, each ending in "\n") without the terminating NUL. An empty list
-    // does nothing at all and gives an empty report.
-    std::string run(const std::string& receivedList);
+    // does nothing at all and gives an empty report. A set `stop` ends the run within about a second (the
+    // installer is ended) with an empty report: nothing counts as installed, as when the connection is lost.
+    std::string run(const std::string& receivedList, const std::atomic<bool>* stop = nullptr);
 
 private:
     void showText(const std::string& text) const;
-    void waitForOtherPackageManagers() const;
-    void runInstaller(const std::string& installList) const;
+    // False when stopped.
+    bool waitForOtherPackageManagers(const std::atomic<bool>* stop) const;
+    bool runInstaller(const std::string& installList, const std::atomic<bool>* stop) const;
     std::string reportEntry(const std::string& name) const;
     void copyDesktopEntries(const std::string& name, const std::string& desktopDir) const;
 
@@ -52,6 +55,13 @@ bool isInstalledStatus(const std::string& dpkgStatus);
 
 // "桌面" under the home, else "Desktop", else the home itself.
 std::string getDesktopDir(const std::string& home);
+
+// The non-empty values of the "Installed-Size:" lines of "dpkg-query -s" output (blanks after the colon
+// skipped), each ending in "\n".
+std::string getInstalledSizeLines(const std::string& dpkgStatus);
+
+// The lines of "dpkg-query -L" output that name a desktop entry under /usr/share/applications.
+std::vector<std::string> getDesktopEntryPaths(const std::string& dpkgFileList);
 
 // The package database's installed size as it goes into the report: first line only, "," and " "
 // removed, letters upper-cased.

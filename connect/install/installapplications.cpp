@@ -7,7 +7,8 @@
 #include "net/tcpclient.h"
 #include "net/wire.h"
 
-void installApplications(TCP::Client* client, const std::string& list, ReceiverEvents& events, int startProgress)
+void installApplications(TCP::Client* client, const std::string& list, ReceiverEvents& events, int startProgress,
+    const std::atomic<bool>& stop)
 {
     bool started = false;
     AppInstallerHooks hooks;
@@ -20,9 +21,9 @@ void installApplications(TCP::Client* client, const std::string& list, ReceiverE
 
     const char* home = std::getenv("HOME");
     AppInstaller installer(home ? home : "", hooks, startProgress);
-    const std::string report = installer.run(list);
+    const std::string report = installer.run(list, &stop);
     // A list that names no package is never answered with "S3", so no report follows either.
-    if (started) {
+    if (started && !stop) {
         Wire::sendReport(*client, report);
     }
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <memory>
@@ -33,6 +34,9 @@ public:
     // Forgets the pairing, the migration and every connection (the page was unloaded).
     void reset();
 
+    // Set from any thread to end a running application phase soon (the page is closing); the connection
+    // is then dropped. Cleared by whoever set it once the service thread has ended.
+    std::atomic<bool> stop {false};
     bool paired = false;
     uint64_t headerBytes = 0;
     uint64_t filesLeft = 0;

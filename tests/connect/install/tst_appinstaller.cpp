@@ -1,5 +1,8 @@
 #include "testmain.h"
 
+#include <atomic>
+#include <cerrno>
+#include <csignal>
 #include <thread>
 
 #include <sys/stat.h>
@@ -22,8 +25,9 @@ void collectWarnings(QtMsgType type, const QMessageLogContext&, const QString& m
 }
 
 // The package tools the installation runs, replaced by scripts that log their arguments (one line per
-// call, every argument in brackets) and act on a small fake package database under state/. PATH holds
-// only these fakes and a folder of harmless basic tools, so no real package tool can ever run.
+// call, every argument in brackets) and their parent process (state/parents), and act on a small fake
+// package database under state/. PATH holds only these fakes and a folder of harmless basic tools, so no
+// real package tool can ever run.
 class FakeSystem
 {
 public:
@@ -44,9 +48,11 @@ public:
         }
         writeScript("pkexec",
             "printf 'ACCEPT_EULA=%s\\n' \"$ACCEPT_EULA\" >> \"$LOGS/env.log\"\n"
+            "echo $$ > \"$STATE/pkexec.pid\"\n"
             "exec \"$@\"\n");
         writeScript("apt-mark", "[ \"$1\" = showmanual ] && cat \"$STATE/manual\"\n");
         writeScript("apt",
+            "[ -f \"$STATE/apt.sh\" ] && . \"$STATE/apt.sh\"\n"
             "case \"$1\" in\n"
             "list) cat \"$STATE/available\" ;;\n"
             "update) echo 'Hit:1 http://deb.example.org stable InRelease'; echo 'Reading package "
@@ -72,6 +78,7 @@ public:
             "echo \"dpkg-query: package '$2' is not installed\" >&2\n"
             "exit 1\n");
         writeScript("pgrep",
+            "[ -f \"$STATE/pgrep.sh\" ] && . \"$STATE/pgrep.sh\"\n"
             "case \"$1\" in '^apt\\b') k=apt ;; '^apt-get\\b') k=apt-get ;; '^dpkg\\b') k=dpkg ;; "
             "*) k=other ;; esac\n"
             "f=\"$STATE/busy-$k\"\n"
@@ -147,7 +154,8 @@ private:
             + tool.toUtf8()
             + "'; for a in \"$@\"; do printf ' [%s]' \"$a\"; done; "
               "printf '\\n'; } >> \"$LOGS/"
-            + tool.toUtf8() + ".log\"\n" + body);
+            + tool.toUtf8() + ".log\"\n" + "printf '%s <- %s\\n' '" + tool.toUtf8()
+            + "' \"$(cat /proc/$PPID/comm)\" >> \"$STATE/parents\"\n" + body);
         file.close();
         file.setPermissions(file.permissions() | QFile::ExeOwner);
     }
@@ -162,6 +170,9 @@ QByteArray status(const QByteArray& name, const QByteArray& size)
         text += "Installed-Size: " + size + "\n";
     return text + "Architecture: amd64\nVersion: 1.0-1\n";
 }
+
+// A fake tool's body that stays busy for up to 30 s, and ends as soon as the fake system is gone.
+const QByteArray hang = "i=0; while [ $i -lt 300 ] && [ -d \"$STATE\" ]; do sleep 0.1; i=$((i+1)); done\n";
 
 const QByteArray installPrefix = "pkexec [bash] [-c] [apt update && ACCEPT_EULA=Y apt-get install -y "
                                  "--no-install-recommends ";
@@ -180,7 +191,7 @@ private:
     QList<int> progress;
     std::function<void()> onStarted;
 
-    std::string runWith(const QByteArray& list, int startProgress = 0)
+    std::string runWith(const QByteArray& list, int startProgress = 0, const std::atomic<bool>* stop = nullptr)
     {
         AppInstallerHooks hooks;
         hooks.installStarted = [this] {
@@ -191,8 +202,36 @@ private:
         hooks.updateText = [this](const std::string& text) { events << "text:" + QString::fromStdString(text); };
         hooks.updateProgress = [this](int value) { progress << value; };
         AppInstaller installer(fake->home().toStdString(), hooks, startProgress);
-        return installer.run(list.toStdString());
+        return installer.run(list.toStdString(), stop);
     }
+
+    // Runs the installation on a thread and sets its stop flag once `ready` holds. How long the run went on
+    // after that in ms; -1 when it had not ended 30 s later, -2 when `ready` never held.
+    qint64 stopOnceReady(const QByteArray& list, const std::function<bool()>& ready, std::string& report)
+    {
+        std::atomic<bool> stop {false};
+        std::atomic<bool> returned {false};
+        std::thread worker([&] {
+            report = runWith(list, 0, &stop);
+            returned = true;
+        });
+        QElapsedTimer waiting;
+        waiting.start();
+        while (!returned && !ready() && waiting.elapsed() < 20000)
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        const bool wasReady = ready();
+        QElapsedTimer timer;
+        timer.start();
+        stop = true;
+        while (!returned && timer.elapsed() < 30000)
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        const qint64 took = returned ? timer.elapsed() : -1;
+        // The fakes stay busy for 30 s at most, so this ends even when the stop was not heard.
+        worker.join();
+        return wasReady ? took : -2;
+    }
+
+    bool stateExists(const QString& name) const { return QFile::exists(fake->path() + "/state/" + name); }
 
     bool desktopHas(const QString& folder, const QString& entry) const
     {
@@ -484,6 +523,115 @@ private slots:
         QCOMPARE(progress, QList<int> {30});
         QVERIFY(events.contains("text:应用安装 Done"));
         QVERIFY2(warnings.isEmpty(), qPrintable(warnings.join("\n")));
+    }
+
+    void stopEndsTheWaitForOtherPackageManagers_data()
+    {
+        QTest::addColumn<QString>("hook");
+        QTest::addColumn<QByteArray>("script");
+        QTest::newRow("apt keeps running") << "busy-apt" << QByteArray("300");
+        QTest::newRow("pgrep does not answer") << "pgrep.sh"
+                                               << ": > \"$STATE/waiting\"\n" + hang;
+        QTest::newRow("the package list does not come") << "apt.sh"
+                                                        << "[ \"$1\" = list ] && : > \"$STATE/waiting\" && " + hang;
+    }
+    void stopEndsTheWaitForOtherPackageManagers()
+    {
+        QFETCH(QString, hook);
+        QFETCH(QByteArray, script);
+        fake->setState(hook, script);
+        fake->setState("available", "Listing...\nvim/stable 2:9.0 amd64\n");
+        fake->addToRepository("vim", status("vim", "5"));
+        fake->addToRepository("oldtool", status("oldtool", "77"));
+        fake->markInstalled("oldtool");
+
+        std::string report = "not returned";
+        const qint64 took = stopOnceReady(
+            "vim oldtool ", [this] { return fake->callCount("pgrep") >= 3 || stateExists("waiting"); }, report);
+
+        QVERIFY2(took >= 0 && took < 3000, qPrintable(QString::number(took)));
+        // Nothing counts as installed, not even what was there before: the sender lists all as failed.
+        QCOMPARE(report, std::string());
+        QVERIFY(!events.contains("S3"));
+        QVERIFY(fake->log("pkexec").isEmpty());
+        QVERIFY(fake->log("apt-get").isEmpty());
+        QVERIFY(!desktopHas("Desktop", "oldtool app.desktop"));
+    }
+
+    void stopEndsAHangingInstaller()
+    {
+        fake->setState("available", "Listing...\nvim/stable 2:9.0 amd64\n");
+        fake->addToRepository("vim", status("vim", "5"));
+        fake->addToRepository("oldtool", status("oldtool", "77"));
+        fake->markInstalled("oldtool");
+        fake->setState("apt-get.sh", "echo '10% [Working]'; echo 'Unpacking'\n: > \"$STATE/installing\"\n" + hang);
+
+        std::string report = "not returned";
+        const qint64 took = stopOnceReady(
+            "vim oldtool ", [this] { return stateExists("installing"); }, report);
+
+        QVERIFY2(took >= 0 && took < 3000, qPrintable(QString::number(took)));
+        QCOMPARE(report, std::string());
+        QCOMPARE(events.count("S3"), 1);
+        QVERIFY(!desktopHas("Desktop", "oldtool app.desktop"));
+        // The installer's own process was ended and collected.
+        QFile pidFile(fake->path() + "/state/pkexec.pid");
+        QVERIFY(pidFile.open(QIODevice::ReadOnly));
+        const pid_t pid = pidFile.readAll().trimmed().toInt();
+        QVERIFY(pid > 0);
+        QVERIFY(::kill(pid, 0) != 0 && errno == ESRCH);
+    }
+
+    void stopAfterTheEndChangesNothing()
+    {
+        fake->setState("available", "Listing...\nvim/stable 2:9.0 amd64\n");
+        fake->addToRepository("vim", status("vim", "5"));
+        const std::atomic<bool> stop {false};
+        QCOMPARE(runWith("vim ", 0, &stop), std::string("vim\n5\n"));
+        QVERIFY(desktopHas("Desktop", "vim app.desktop"));
+    }
+
+    // Every package query gets the name as an argument of its own, straight from this program: no shell
+    // ever reads a name.
+    void queriesRunWithoutAShell()
+    {
+        fake->setState("available", "Listing...\ng++/stable 4:12 amd64\nlibfoo1:i386/stable 1 i386\n");
+        fake->addToRepository("g++", status("g++", "10"));
+        fake->addToRepository("libfoo1:i386", status("libfoo1:i386", "20"));
+
+        QCOMPARE(runWith("g++ libfoo1:i386 "), std::string("g++\n10\nlibfoo1:i386\n20\n"));
+
+        const QByteArray queries = fake->log("dpkg-query");
+        for (const QByteArray& call : {QByteArray("dpkg-query [-s] [g++]\n"), QByteArray("dpkg-query [-L] [g++]\n"),
+                 QByteArray("dpkg-query [-s] [libfoo1:i386]\n"), QByteArray("dpkg-query [-L] [libfoo1:i386]\n")})
+            QVERIFY2(queries.contains(call), queries.constData());
+        QVERIFY(desktopHas("Desktop", "g++ app.desktop"));
+        QVERIFY(desktopHas("Desktop", "libfoo1:i386 app.desktop"));
+
+        QFile self("/proc/self/comm");
+        QVERIFY(self.open(QIODevice::ReadOnly));
+        const QByteArray me = self.readAll().trimmed();
+        QFile parentsFile(fake->path() + "/state/parents");
+        QVERIFY(parentsFile.open(QIODevice::ReadOnly));
+        const QList<QByteArray> parents = parentsFile.readAll().split('\n');
+        QMap<QByteArray, int> direct;
+        for (const QByteArray& line : parents) {
+            const int arrow = line.indexOf(" <- ");
+            if (arrow < 0)
+                continue;
+            const QByteArray tool = line.left(arrow);
+            const QByteArray parent = line.mid(arrow + 4);
+            if (parent == me)
+                ++direct[tool];
+            else if (tool != "apt" && tool != "apt-get")
+                QFAIL(line.constData());
+        }
+        QVERIFY(direct.value("dpkg-query") >= 4);
+        QCOMPARE(direct.value("pgrep"), 3);
+        QCOMPARE(direct.value("apt-mark"), 1);
+        QCOMPARE(direct.value("pkexec"), 1);
+        // "apt list" directly; "apt update" from the installer's own command line.
+        QCOMPARE(direct.value("apt"), 1);
     }
 
     void progressAndTexts()

@@ -160,6 +160,54 @@ private slots:
         QFETCH(QByteArray, text);
         QCOMPARE(QByteArray::fromStdString(getReportSizeText(installedSize.toStdString())), text);
     }
+
+    // What `grep -Po '^Installed-Size:\s*\K.*'` gave for the same output.
+    void installedSizeLines_data()
+    {
+        QTest::addColumn<QByteArray>("status");
+        QTest::addColumn<QByteArray>("sizes");
+        QTest::newRow("one stanza") << QByteArray(
+            "Package: vim\nStatus: install ok installed\nInstalled-Size: 3,912 kB\n")
+                                    << QByteArray("3,912 kB\n");
+        QTest::newRow("no line end after the size")
+            << QByteArray("Package: vim\nInstalled-Size: 77") << QByteArray("77\n");
+        QTest::newRow("tab and blanks skipped, trailing kept")
+            << QByteArray("Installed-Size:\t  12 \n") << QByteArray("12 \n");
+        QTest::newRow("two architectures")
+            << QByteArray("Package: libx\nInstalled-Size: 100\n\nPackage: libx\nInstalled-Size: 200\n")
+            << QByteArray("100\n200\n");
+        QTest::newRow("no size") << QByteArray("Package: legacy\nStatus: install ok installed\n") << QByteArray();
+        QTest::newRow("empty value") << QByteArray("Installed-Size:\nVersion: 1\n") << QByteArray();
+        QTest::newRow("blanks only") << QByteArray("Installed-Size:  \nInstalled-Size: 5\n") << QByteArray("5\n");
+        QTest::newRow("only at a line start") << QByteArray("Description: Installed-Size: 9\n") << QByteArray();
+        QTest::newRow("case matters") << QByteArray("installed-size: 9\n") << QByteArray();
+    }
+    void installedSizeLines()
+    {
+        QFETCH(QByteArray, status);
+        QFETCH(QByteArray, sizes);
+        QCOMPARE(QByteArray::fromStdString(getInstalledSizeLines(status.toStdString())), sizes);
+    }
+
+    // What `grep -E '^/usr/share/applications.*\.desktop$'` kept of "dpkg-query -L" output.
+    void desktopEntryPaths()
+    {
+        const std::string listing = "/.\n/usr\n/usr/bin/vim\n/usr/share/applications\n"
+                                    "/usr/share/applications/vim.desktop\n"
+                                    "/usr/share/applications/kde4/gvim $(id).desktop\n"
+                                    "/usr/share/applications/vim.desktop.bak\n"
+                                    "/usr/share/applications-extra/x.desktop\n"
+                                    "/usr/local/share/applications/y.desktop\n"
+                                    "/opt/usr/share/applications/z.desktop\n"
+                                    "/usr/share/doc/vim/README.desktop\n"
+                                    "/usr/share/applications/last.desktop";
+        const std::vector<std::string> expected {"/usr/share/applications/vim.desktop",
+            "/usr/share/applications/kde4/gvim $(id).desktop", "/usr/share/applications-extra/x.desktop",
+            "/usr/share/applications/last.desktop"};
+        QCOMPARE(getDesktopEntryPaths(listing), expected);
+        QVERIFY(getDesktopEntryPaths("").empty());
+        QVERIFY(getDesktopEntryPaths("dpkg-query: package 'x' is not installed\n").empty());
+    }
 };
 
 MOVANTA_TEST_MAIN(TestAppInstallerParsing)
