@@ -1,5 +1,6 @@
 #include "connect/receiver/receiverengine.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -228,87 +229,104 @@ void ReceiverEngine::receiveFile(TCP::Client* client)
     if (!client->WaitReadable(0)) {
         return;
     }
-    const char* homeVariable = std::getenv("HOME");
-    const std::string home = homeVariable ? homeVariable : "";
-
     FileHeader header;
     bool terminated = true;
-    uint8_t result = 0;
+    uint8_t result = ResultBits::Success;
     std::string shown;
     if (!Wire::recvFileHeader(*client, header, &terminated)) {
         result = ResultBits::NoHeader;
         header.size = 0;
     } else {
-        Destination destination = destinationFor(header.path, header.homePrefixLength, home);
+        const char* home = std::getenv("HOME");
+        const Destination destination = destinationFor(header.path, header.homePrefixLength, home ? home : "");
         shown = destination.path;
         events.itemChanged(shown);
-
-        std::unique_ptr<ReceivedFile> file;
-        const std::string folder = folderOf(destination.path);
-        if (!terminated || !destination.allowed) {
-            result = ResultBits::NotWritten;
-        } else {
-            // Files come folder by folder; the folder of the last file stored needs no new look.
-            const bool known = folder == knownFolder;
-            if (!known && !isDirectory(folder) && !makeDirectories(folder)) {
-                result = ResultBits::NoDirectory;
-            }
-            file = std::make_unique<ReceivedFile>(destination.path);
-            bool opened = spare && file->adopt(*spare);
-            spare.reset();
-            opened = opened || file->open();
-            if (!opened && known && !isDirectory(folder)) {
-                // Removed since the last file (by hand, say): made again.
-                if (makeDirectories(folder)) {
-                    opened = file->open();
-                } else {
-                    result = ResultBits::NoDirectory;
-                }
-            }
-            if (opened) {
-                knownFolder = folder;
-            } else {
-                result |= ResultBits::NotWritten;
-                file.reset();
-            }
-        }
-
-        // Refused files are read to the end as well, so the stream stays in step.
-        std::unique_ptr<char[]> slice(new char[Wire::Unit * UnitsPerRead]);
-        uint64_t remaining = header.size;
-        uint64_t done = 0;
-        const uint64_t divisor = totalBytes != 0 ? totalBytes : header.size;
-        while (remaining > 0) {
-            if (client->state != TCP::Connected) {
-                result = ResultBits::ConnectionLost;
-                break;
-            }
-            const uint64_t cap = Wire::Unit * UnitsPerRead;
-            const std::size_t n = static_cast<std::size_t>(remaining < cap ? remaining : cap);
-            if (!Wire::recvContent(*client, slice.get(), n)) {
-                result = ResultBits::ConnectionLost;
-                break;
-            }
-            if (file && !file->write(slice.get(), n)) {
-                result |= ResultBits::NotWritten;
-                file.reset();
-            }
-            remaining -= n;
-            done += n;
-            reportProgress(receivedBytes + done, divisor);
-        }
-
-        if (file) {
-            const bool executable = destination.path.find(".desktop") != std::string::npos;
-            if (result == 0 && file->commit(executable)) {
-                written.add(folder);
-            } else if (result != ResultBits::ConnectionLost) {
-                result |= ResultBits::NotWritten;
-            }
-        }
-        // An uncommitted file is removed here, leaving any earlier destination as it was.
+        result = storeFile(client, destination, terminated && destination.allowed, header.size);
     }
+    answerFile(client, result, shown, header.size);
+    prepareSpare(client, result);
+}
 
+uint8_t ReceiverEngine::storeFile(TCP::Client* client, const Destination& destination, bool allowed, uint64_t size)
+{
+    const std::string folder = folderOf(destination.path);
+    std::unique_ptr<ReceivedFile> file;
+    uint8_t result = allowed ? openFile(destination.path, folder, file) : ResultBits::NotWritten;
+    // Refused files are read to the end as well, so the stream stays in step.
+    receiveContent(client, size, file, result);
+    if (file) {
+        const bool executable = destination.path.find(".desktop") != std::string::npos;
+        if (result == ResultBits::Success && file->commit(executable)) {
+            written.add(folder);
+        } else if (result != ResultBits::ConnectionLost) {
+            result |= ResultBits::NotWritten;
+        }
+    }
+    // An uncommitted file is removed here, leaving any earlier destination as it was.
+    return result;
+}
+
+uint8_t ReceiverEngine::openFile(
+    const std::string& path, const std::string& folder, std::unique_ptr<ReceivedFile>& file)
+{
+    uint8_t result = ResultBits::Success;
+    // Files come folder by folder; the folder of the last file stored needs no new look.
+    const bool known = folder == knownFolder;
+    if (!known && !isDirectory(folder) && !makeDirectories(folder)) {
+        result = ResultBits::NoDirectory;
+    }
+    file = std::make_unique<ReceivedFile>(path);
+    bool opened = spare && file->adopt(*spare);
+    spare.reset();
+    opened = opened || file->open();
+    if (!opened && known && !isDirectory(folder)) {
+        // Removed since the last file (by hand, say): made again.
+        if (makeDirectories(folder)) {
+            opened = file->open();
+        } else {
+            result = ResultBits::NoDirectory;
+        }
+    }
+    if (opened) {
+        knownFolder = folder;
+    } else {
+        result |= ResultBits::NotWritten;
+        file.reset();
+    }
+    return result;
+}
+
+void ReceiverEngine::receiveContent(
+    TCP::Client* client, uint64_t size, std::unique_ptr<ReceivedFile>& file, uint8_t& result)
+{
+    if (slice.empty()) {
+        slice.resize(Wire::Unit * UnitsPerRead);
+    }
+    uint64_t remaining = size;
+    uint64_t done = 0;
+    const uint64_t divisor = totalBytes != 0 ? totalBytes : size;
+    while (remaining > 0) {
+        if (client->state != TCP::Connected) {
+            result = ResultBits::ConnectionLost;
+            return;
+        }
+        const std::size_t n = static_cast<std::size_t>(std::min<uint64_t>(remaining, slice.size()));
+        if (!Wire::recvContent(*client, slice.data(), n)) {
+            result = ResultBits::ConnectionLost;
+            return;
+        }
+        if (file && !file->write(slice.data(), n)) {
+            result |= ResultBits::NotWritten;
+            file.reset();
+        }
+        remaining -= n;
+        done += n;
+        reportProgress(receivedBytes + done, divisor);
+    }
+}
+
+void ReceiverEngine::answerFile(TCP::Client* client, uint8_t result, const std::string& shown, uint64_t size)
+{
     // The sender waits for this byte before its next file: everything else comes after it.
     Wire::sendFileResult(*client, result);
     // Named when its header came, and nothing else changed the line since; only a missing header is news.
@@ -318,13 +336,16 @@ void ReceiverEngine::receiveFile(TCP::Client* client)
     if (filesLeft > 0) {
         --filesLeft;
     }
-    receivedBytes += header.size;
+    receivedBytes += size;
     std::printf("%s\n%ld file(s) left\n", shown.c_str(), static_cast<long>(filesLeft));
     std::fflush(stdout);
+}
 
+void ReceiverEngine::prepareSpare(TCP::Client* client, uint8_t result)
+{
     // The next file most likely goes to the same folder; its temporary file is made while the sender
     // reads it and sends its header.
-    if (result == 0 && filesLeft > 0 && !knownFolder.empty() && client->state == TCP::Connected) {
+    if (result == ResultBits::Success && filesLeft > 0 && !knownFolder.empty() && client->state == TCP::Connected) {
         spare = std::make_unique<ReceivedFile>(std::string());
         if (!spare->openSpare(knownFolder)) {
             spare.reset();

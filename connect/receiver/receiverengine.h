@@ -6,6 +6,7 @@
 #include <memory>
 #include <string>
 #include <unordered_map>
+#include <vector>
 
 #include "connect/receiver/filesystemsync.h"
 #include "connect/receiver/pairingthrottle.h"
@@ -15,6 +16,7 @@ struct Client;
 }
 class ReceiverEvents;
 class ReceivedFile;
+struct Destination;
 enum class ReceiverView : int;
 
 // The receiver's side of a migration. The server's service thread calls connected() for every connected
@@ -58,6 +60,17 @@ private:
     void tryPair(TCP::Client* client, Session& session);
     void startMigration(TCP::Client* client, Session& session);
     void receiveFile(TCP::Client* client);
+    // The steps of one file after its header; the uint8_t values are its ResultBits.
+    // Reads the content into the destination (when allowed) and puts it in place.
+    uint8_t storeFile(TCP::Client* client, const Destination& destination, bool allowed, uint64_t size);
+    // Makes the folder when needed and the temporary file (the spare, when it can be taken over).
+    uint8_t openFile(const std::string& path, const std::string& folder, std::unique_ptr<ReceivedFile>& file);
+    // Reads size bytes, written to file while it takes them (a failed file is dropped).
+    void receiveContent(TCP::Client* client, uint64_t size, std::unique_ptr<ReceivedFile>& file, uint8_t& result);
+    // Sends the result byte and counts the file done.
+    void answerFile(TCP::Client* client, uint8_t result, const std::string& shown, uint64_t size);
+    // Makes the next file's temporary file ahead, in the last file's folder.
+    void prepareSpare(TCP::Client* client, uint8_t result);
     void finishMigration(TCP::Client* client);
     void connectionLost(TCP::Client* client, const Session& session);
     void forget(TCP::Client* client);
@@ -77,4 +90,5 @@ private:
     FileSystemSync written;
     std::string knownFolder; // the folder the last file was stored in
     std::unique_ptr<ReceivedFile> spare; // a temporary file made ahead for the next file
+    std::vector<char> slice; // content on its way to the file, allocated at the first file
 };
