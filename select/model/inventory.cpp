@@ -25,6 +25,30 @@ bool valueAfter(const std::string& text, const std::string& key, std::string& va
     return true;
 }
 
+bool endsWith(const std::string& text, const std::string& tail)
+{
+    return text.size() >= tail.size() && text.compare(text.size() - tail.size(), tail.size(), tail) == 0;
+}
+
+// The first line that begins with head and ends with tail (which may not overlap).
+std::string firstLineWith(const std::string& text, const std::string& head, const std::string& tail)
+{
+    std::size_t from = 0;
+    while (from < text.size()) {
+        std::size_t end = text.find('\n', from);
+        if (end == std::string::npos) {
+            end = text.size();
+        }
+        const std::string line = text.substr(from, end - from);
+        if (line.size() >= head.size() + tail.size() && line.compare(0, head.size(), head) == 0
+            && endsWith(line, tail)) {
+            return line;
+        }
+        from = end + 1;
+    }
+    return std::string();
+}
+
 } // namespace
 
 bool isValidPackageName(const std::string& name)
@@ -82,6 +106,16 @@ std::string desktopEntryCommand(const std::string& package)
 std::string iconFileCommand(const std::string& package)
 {
     return "dpkg-query -L " + package + " | grep -m 1 -E '^/usr/share/icons/.*\\.png$'";
+}
+
+std::string firstDesktopEntry(const std::string& fileList)
+{
+    return firstLineWith(fileList, std::string(), ".desktop");
+}
+
+std::string firstIconFile(const std::string& fileList)
+{
+    return firstLineWith(fileList, "/usr/share/icons/", ".png");
 }
 
 std::string desktopEntryName(const std::string& entry)

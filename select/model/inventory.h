@@ -17,6 +17,12 @@ std::string firstLine(const std::string& text);
 std::string desktopEntryCommand(const std::string& package);
 std::string iconFileCommand(const std::string& package);
 
+// The first line of "dpkg-query -L" output that names a desktop entry (ends in ".desktop"), or that names
+// a PNG icon below /usr/share/icons; empty when there is none. Run "dpkg-query -L NAME" with an argument
+// list and pass its output: what the command lines above filter through grep.
+std::string firstDesktopEntry(const std::string& fileList);
+std::string firstIconFile(const std::string& fileList);
+
 // The display name of a desktop entry: the Chinese name if there is one, else the plain name; empty when
 // the entry names neither.
 std::string desktopEntryName(const std::string& entry);
