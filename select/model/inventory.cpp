@@ -1,5 +1,7 @@
 #include "select/model/inventory.h"
 
+#include "common/pathtext.h"
+
 namespace {
 
 bool isNameChar(char c)
@@ -25,11 +27,6 @@ bool valueAfter(const std::string& text, const std::string& key, std::string& va
     return true;
 }
 
-bool endsWith(const std::string& text, const std::string& tail)
-{
-    return text.size() >= tail.size() && text.compare(text.size() - tail.size(), tail.size(), tail) == 0;
-}
-
 // The first line that begins with head and ends with tail (which may not overlap).
 std::string firstLineWith(const std::string& text, const std::string& head, const std::string& tail)
 {
@@ -40,8 +37,7 @@ std::string firstLineWith(const std::string& text, const std::string& head, cons
             end = text.size();
         }
         const std::string line = text.substr(from, end - from);
-        if (line.size() >= head.size() + tail.size() && line.compare(0, head.size(), head) == 0
-            && endsWith(line, tail)) {
+        if (line.size() >= head.size() + tail.size() && startsWith(line, head) && endsWith(line, tail)) {
             return line;
         }
         from = end + 1;
