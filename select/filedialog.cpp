@@ -7,6 +7,7 @@
 #include <QDialogButtonBox>
 #include <QPushButton>
 
+#include "common/pathtext.h"
 #include "select/listitem.h"
 #include "select/listview.h"
 #include "ui_filedialog.h"
@@ -42,7 +43,7 @@ FileDialog::~FileDialog()
 // The root itself or a path below it; a sibling whose name merely extends the root's is outside.
 bool FileDialog::isInsideRoot(const std::string& path) const
 {
-    if (path.compare(0, root.size(), root) != 0) {
+    if (!startsWith(path, root)) {
         return false;
     }
     return path.size() == root.size() || (!root.empty() && root.back() == '/') || path[root.size()] == '/';

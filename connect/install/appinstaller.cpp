@@ -11,6 +11,7 @@
 #include <sys/stat.h>
 
 #include "common/packagename.h"
+#include "common/pathtext.h"
 #include "common/processrunner.h"
 #include "connect/install/installeroutput.h"
 #include "connect/install/installerprocess.h"
@@ -46,11 +47,6 @@ std::vector<std::string> linesOf(const std::string& text)
         start = end + 1;
     }
     return lines;
-}
-
-bool endsWith(const std::string& text, const std::string& tail)
-{
-    return text.size() >= tail.size() && text.compare(text.size() - tail.size(), tail.size(), tail) == 0;
 }
 
 } // namespace
@@ -199,7 +195,7 @@ bool isInstalledStatus(const std::string& dpkgStatus)
 {
     bool statusSeen = false;
     for (const std::string& line : linesOf(dpkgStatus)) {
-        if (line.compare(0, 7, "Status:") != 0)
+        if (!startsWith(line, "Status:"))
             continue;
         if (endsWith(line, " installed"))
             return true;
@@ -213,7 +209,7 @@ std::string getInstalledSizeLines(const std::string& dpkgStatus)
     static const std::string key = "Installed-Size:";
     std::string sizes;
     for (const std::string& line : linesOf(dpkgStatus)) {
-        if (line.compare(0, key.size(), key) != 0)
+        if (!startsWith(line, key))
             continue;
         std::string::size_type start = key.size();
         while (start < line.size() && std::isspace(static_cast<unsigned char>(line[start])))
@@ -229,7 +225,7 @@ std::vector<std::string> getDesktopEntryPaths(const std::string& dpkgFileList)
 {
     std::vector<std::string> paths;
     for (const std::string& line : linesOf(dpkgFileList)) {
-        if (line.compare(0, 23, "/usr/share/applications") == 0 && endsWith(line, ".desktop"))
+        if (startsWith(line, "/usr/share/applications") && endsWith(line, ".desktop"))
             paths.push_back(line);
     }
     return paths;
