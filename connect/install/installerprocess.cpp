@@ -144,11 +144,11 @@ void InstallerProcess::write(const std::string& text)
 
 void InstallerProcess::stop()
 {
-    for (int signal : {SIGTERM, SIGKILL}) {
+    for (int sig : {SIGTERM, SIGKILL}) {
         if (ended) {
             break;
         }
-        ::kill(pid, signal);
+        ::kill(pid, sig);
         for (int waited = 0; waited < StopGraceMs && !reap(); waited += ReapCheckMs) {
             ::usleep(ReapCheckMs * 1000);
         }
