@@ -12,6 +12,7 @@
 #include "connect/sender/connectionwatch.h"
 #include "connect/oldpcview.h"
 #include "connect/pcpairpage.h"
+#include "net/socket.h"
 #include "net/wire.h"
 #include "report/log/reportcommands.h"
 #include "report/resultpage.h"
@@ -25,6 +26,10 @@ const char* const FramedStyle = "QStackedWidget#stackedWidget{    background-col
                                 "#D1D1D1D1;    border-radius: 15px;    margin: auto auto;    }";
 constexpr int WatchPeriodMs = 50;
 constexpr int SelectionPage = 2;
+constexpr std::size_t PairReplySize = 2;
+// The pairing reply and the free-space report come at once from a receiver that works; a silent one is
+// given up on after this.
+constexpr int ReplyLimitMs = 10000;
 
 } // namespace
 
@@ -44,6 +49,8 @@ OldPCConnectPage::OldPCConnectPage(QWidget* parent)
     connect(this, &OldPCConnectPage::showPasswordMsgBox, this, &OldPCConnectPage::passwordMsgBox);
     connect(&watchTimer, &QTimer::timeout, this, &OldPCConnectPage::watch);
     connect(&connector, &ReceiverConnector::finished, this, &OldPCConnectPage::connectFinished);
+    connect(&messageWait, &MessageWait::arrived, this, &OldPCConnectPage::messageArrived);
+    connect(&messageWait, &MessageWait::failed, this, &OldPCConnectPage::messageFailed);
 
     ui->page_2->setForOldPC();
     emit ui->progressWidget->changeProgress(1);
@@ -58,6 +65,7 @@ OldPCConnectPage::~OldPCConnectPage()
     listener.stop();
     watchTimer.stop();
     connector.cancel();
+    messageWait.cancel();
     client.Close();
     delete ui;
 }
@@ -79,6 +87,9 @@ void OldPCConnectPage::Unload()
 {
     watchTimer.stop();
     connector.cancel();
+    messageWait.cancel();
+    awaiting = Awaiting::Nothing;
+    ui->page_2->setEnabled(true);
     if (connecting) {
         connecting = false;
         unsetCursor();
@@ -96,7 +107,7 @@ void OldPCConnectPage::Unload()
 void OldPCConnectPage::watch()
 {
     if (paired) {
-        if (!worker.running() && connectionLost(client)) {
+        if (!worker.running() && awaiting == Awaiting::Nothing && connectionLost(client)) {
             watchTimer.stop();
             connectionBroken();
         }
@@ -156,16 +167,29 @@ void OldPCConnectPage::connectFinished(int outcome)
 
 void OldPCConnectPage::tryPair(QString code)
 {
+    // One code at a time: the digits typed while the receiver answers wait for its answer.
+    if (awaiting != Awaiting::Nothing) {
+        return;
+    }
     listener.stop();
     const QByteArray bytes = code.toUtf8();
-    Wire::sendCode(client, bytes.toStdString());
-    const int reply = Wire::recvPairReply(client);
-    if (reply < 0) {
+    if (!Wire::sendCode(client, bytes.toStdString())) {
         connectionBroken();
         return;
     }
-    if (reply == 0) {
-        // Wrong code: the user erases and types again.
+    ui->page_2->setEnabled(false);
+    setCursor(Qt::BusyCursor);
+    awaiting = Awaiting::PairReply;
+    messageWait.expect(client, PairReplySize, ReplyLimitMs);
+}
+
+void OldPCConnectPage::pairReplyArrived(const QByteArray& reply)
+{
+    ui->page_2->setEnabled(true);
+    unsetCursor();
+    // "S0" pairs; any other pair of bytes is a wrong code, after which the user erases and types again.
+    if (reply.size() != int(PairReplySize) || reply[1] != '0') {
+        ui->page_2->grabKeyboard();
         return;
     }
     const QByteArray key = ui->page_2->code().toUtf8();
@@ -178,23 +202,52 @@ void OldPCConnectPage::tryPair(QString code)
 void OldPCConnectPage::Paired()
 {
     listener.stop();
-    emit ui->progressWidget->changeProgress(2);
-    emit setCurrentIndex(SelectionPage);
-    emit Transfer();
-
-    FreeSpaceMessage space;
-    if (client.state != TCP::Connected || !Wire::recvFreeSpace(client, space)) {
-        // Reported once: the watch would otherwise find the same lost connection again.
+    if (client.state != TCP::Connected) {
         watchTimer.stop();
         connectionBroken();
         return;
     }
-    ui->page_3->updateDiskSize(space);
+    awaiting = Awaiting::FreeSpace;
+    messageWait.expect(client, FreeSpaceMessage::Size, ReplyLimitMs);
+}
+
+void OldPCConnectPage::freeSpaceArrived(QByteArray bytes)
+{
+    if (!client.key.empty()) {
+        Socket::applyKey(bytes.data(), static_cast<std::size_t>(bytes.size()), client.key);
+    }
+    // The selection opens with the receiver's disk already known.
+    emit ui->progressWidget->changeProgress(2);
+    emit setCurrentIndex(SelectionPage);
+    emit Transfer();
+    ui->page_3->updateDiskSize(FreeSpaceMessage::decode(bytes.constData()));
     ui->page_3->Clear();
     ui->page_3->ShowAll();
     // Also after "继续传输", when the timer was stopped by the previous run: a receiver that goes away while
     // the user selects is noticed at once.
     watchTimer.start(WatchPeriodMs);
+}
+
+void OldPCConnectPage::messageArrived(QByteArray bytes)
+{
+    const Awaiting what = awaiting;
+    awaiting = Awaiting::Nothing;
+    if (what == Awaiting::PairReply) {
+        pairReplyArrived(bytes);
+    } else if (what == Awaiting::FreeSpace) {
+        freeSpaceArrived(bytes);
+    }
+}
+
+void OldPCConnectPage::messageFailed()
+{
+    awaiting = Awaiting::Nothing;
+    ui->page_2->setEnabled(true);
+    unsetCursor();
+    // Reported once: the watch would otherwise find the same lost connection again.
+    watchTimer.stop();
+    client.Close();
+    connectionBroken();
 }
 
 void OldPCConnectPage::connectionBroken()
@@ -207,7 +260,7 @@ void OldPCConnectPage::connectionBroken()
 void OldPCConnectPage::sendFiles(std::unordered_map<std::string, uint64_t>& fileMap,
     std::unordered_map<std::string, AppInfo>& appMap, uint64_t selectedFileSize)
 {
-    if ((fileMap.empty() && appMap.empty()) || worker.running()) {
+    if ((fileMap.empty() && appMap.empty()) || worker.running() || awaiting != Awaiting::Nothing) {
         return;
     }
     watchTimer.stop();

@@ -9,6 +9,7 @@
 #include <QWidget>
 
 #include "connect/pagesendobserver.h"
+#include "connect/sender/messagewait.h"
 #include "connect/sender/receiverconnector.h"
 #include "connect/sender/sendworker.h"
 #include "net/discoverylistener.h"
@@ -62,9 +63,15 @@ private slots:
     void on_stackedWidget_currentChanged(int index);
     void watch();
     void connectFinished(int outcome);
+    void messageArrived(QByteArray bytes);
+    void messageFailed();
 
 private:
+    enum class Awaiting { Nothing, PairReply, FreeSpace };
+
     void Paired();
+    void pairReplyArrived(const QByteArray& reply);
+    void freeSpaceArrived(QByteArray bytes);
     void connectionBroken();
     Ui::OldPCConnectPage* ui;
     QTimer watchTimer;
@@ -72,6 +79,9 @@ private:
     // The receiver being connected to until the connector has finished.
     PCItemInfo pendingTarget;
     ReceiverConnector connector;
+    // The receiver's answers, read without blocking the window.
+    MessageWait messageWait;
+    Awaiting awaiting = Awaiting::Nothing;
     std::unique_ptr<PageSendObserver> observer;
     // Fills hosts on its own thread while the list is shown.
     DiscoveryListener listener;

@@ -153,13 +153,17 @@ private:
         QCOMPARE(QWidget::keyboardGrabber(), static_cast<QWidget*>(pair));
 
         QTest::keyClicks(pair, "111111");
+        // The typing waits for the receiver's answer to the wrong code.
+        QTRY_VERIFY(pair->isEnabled());
         QCOMPARE(stack(page)->currentIndex(), 1);
         QVERIFY(!page.paired);
         for (int i = 0; i < 6; ++i) {
             QTest::keyClick(pair, Qt::Key_Backspace);
         }
         QTest::keyClicks(pair, "314159");
-        QVERIFY(page.paired);
+        QTRY_VERIFY(page.paired);
+        // The selection opens once the receiver's free space is in.
+        QTRY_COMPARE(stack(page)->currentIndex(), 2);
     }
 
 private slots:
@@ -449,7 +453,7 @@ private slots:
         QTRY_COMPARE(stack(page)->currentIndex(), 1);
         QTest::keyClicks(page.findChild<PCPairPage*>("page_2"), "314159");
         receiver.finish();
-        QCOMPARE(done.count(), 1);
+        QTRY_COMPARE(done.count(), 1);
         QCOMPARE(done.at(0).at(0).toInt(), 1);
         QCOMPARE(labelText(page.findChild<QWidget*>("page_4"), "currentFile"), QString("连接中断"));
         QTest::qWait(300);
