@@ -1,66 +1,40 @@
 #include "select/selectdataview.h"
 
-#include <cstdlib>
-#include <filesystem>
-#include <fstream>
-#include <iterator>
-#include <system_error>
+#include <set>
 
 #include <QLabel>
 #include <QLayout>
 #include <QListWidget>
 #include <QMessageBox>
 #include <QPushButton>
-#include <QThread>
 #include <QTimer>
 
+#include "common/sizetext.h"
 #include "common/widgets/circularprogressbar.h"
 #include "net/distro.h"
-#include "common/commandpipe.h"
 #include "select/filedialog.h"
-#include "select/model/inventory.h"
 #include "select/listitem.h"
 #include "select/listview.h"
-#include "select/model/networkcheck.h"
-#include "select/model/scanrules.h"
-#include "common/sizetext.h"
 #include "ui_selectdataview.h"
-
-namespace fs = std::filesystem;
 
 namespace {
 
 // Assumed throughput of the link, 50 MiB/s.
 constexpr uint64_t BytesPerSecond = 52428800;
-constexpr int NetworkCheckTimeoutMs = 3000;
 constexpr int SelectionInfoIntervalMs = 40;
-// Desktop entries are small; a larger file is not one.
-constexpr std::uintmax_t MaxDesktopEntryBytes = 1 << 20;
-
-QString& checkHost()
-{
-    static QString host = QStringLiteral("www.baidu.com");
-    return host;
-}
-
-std::string readSmallFile(const std::string& path)
-{
-    std::error_code ec;
-    const std::uintmax_t size = fs::file_size(path, ec);
-    if (ec || size > MaxDesktopEntryBytes) {
-        return std::string();
-    }
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
 
 } // namespace
 
-SelectDataView::SelectDataView(QWidget* parent) : QWidget(parent), ui(new Ui::SelectDataView)
+SelectDataView::SelectDataView(QWidget* parent)
+    : QWidget(parent)
+    , selection(std::make_unique<SelectionModel>())
+    , fileMap(selection->fileMap)
+    , selectedFileSize(selection->selectedFileSize)
+    , selectedAppCount(selection->selectedAppCount)
+    , manualPackages(selection->manualPackages)
+    , appMap(selection->appMap)
+    , ui(new Ui::SelectDataView)
 {
-    qRegisterMetaType<FileMap>("FileMap");
-    qRegisterMetaType<AppMap>("AppMap");
-    qRegisterMetaType<uint64_t>("uint64_t");
     ui->setupUi(this);
     disks.push_back(MountPoint {"/", "", ""});
     fileDialog = new FileDialog(this);
@@ -82,7 +56,19 @@ SelectDataView::SelectDataView(QWidget* parent) : QWidget(parent), ui(new Ui::Se
     connect(ui->appsPage, &ListView::refresh, this, &SelectDataView::appRefresh);
     connect(this, &SelectDataView::AddFileItemAsync, this, &SelectDataView::addFileItem);
     connect(this, &SelectDataView::AddAppAsync, this, &SelectDataView::AddApp);
-    connect(this, &SelectDataView::scanEnded, this, &SelectDataView::scanFinished, Qt::QueuedConnection);
+    // Signals of a worker thread reach the page queued; those of the GUI thread at once (a refresh adds its
+    // rows before the click returns).
+    SelectionModel* chosen = selection.get();
+    connect(chosen, &SelectionModel::fileItemAdded, this, &SelectDataView::AddFileItemAsync);
+    connect(chosen, &SelectionModel::appFound, this, &SelectDataView::AddAppAsync);
+    connect(chosen, &SelectionModel::selectionChanged, this, &SelectDataView::UpdateSelectionInfo);
+    connect(chosen, &SelectionModel::scanStarted, this, [this] { setScanning(true); });
+    connect(chosen, &SelectionModel::scanEnded, this, &SelectDataView::scansEnded);
+    connect(chosen, &SelectionModel::inventoryStarted, this, &SelectDataView::inventoryStarted);
+    connect(chosen, &SelectionModel::inventoryFinished, this, [this] {
+        // Every package has been looked at: searching is on even when rows were refused as duplicates.
+        emit ui->appsPage->enableSearch(true);
+    });
     selectionInfoTimer = new QTimer(this);
     selectionInfoTimer->setSingleShot(true);
     selectionInfoTimer->setInterval(SelectionInfoIntervalMs);
@@ -95,30 +81,14 @@ SelectDataView::SelectDataView(QWidget* parent) : QWidget(parent), ui(new Ui::Se
 
 SelectDataView::~SelectDataView()
 {
-    stopping = true;
-    if (inventory.joinable()) {
-        inventory.join();
-    }
-    for (auto& job : scanJobs) {
-        job->thread.join();
-    }
+    // Its threads are joined before the widgets they report to go.
+    selection.reset();
     delete ui;
 }
 
 void SelectDataView::setNetworkCheckHost(const QString& host)
 {
-    checkHost() = host;
-}
-
-QString SelectDataView::networkCheckHost()
-{
-    return checkHost();
-}
-
-std::string SelectDataView::homePath()
-{
-    const char* home = std::getenv("HOME");
-    return home ? std::string(home) : std::string();
+    SelectionModel::setNetworkCheckHost(host);
 }
 
 ListItem* SelectDataView::rowOf(QListWidgetItem* item) const
@@ -152,12 +122,7 @@ void SelectDataView::updateDiskSize(FreeSpaceMessage message)
 void SelectDataView::Clear()
 {
     appItemChecked(false);
-    {
-        std::lock_guard<std::mutex> lock(selectionLock);
-        selectedFileSize = 0;
-        fileMap.clear();
-    }
-    selectedAppCount = 0;
+    selection->clear();
     ui->filesPage->clear();
     for (int i = 0; i < ui->fileList->count(); ++i) {
         if (ListItem* row = rowOf(ui->fileList->item(i))) {
@@ -182,54 +147,21 @@ void SelectDataView::ShowAll()
 
 int SelectDataView::scanCount()
 {
-    std::lock_guard<std::mutex> lock(selectionLock);
-    return scanning;
+    return selection->scanCount();
 }
 
 uint64_t SelectDataView::AddFile(const std::string& path, bool skipHidden, bool isRoot, bool skipDesktop, bool async)
 {
-    if (async) {
-        startScan(path, skipHidden, isRoot, skipDesktop);
-        return 0;
-    }
-    return scanPath(path, skipHidden, isRoot, skipDesktop);
+    return selection->addFile(path, skipHidden, isRoot, skipDesktop, async);
 }
 
-void SelectDataView::startScan(const std::string& path, bool skipHidden, bool isRoot, bool skipDesktop)
+// After each scan: the last one gives the page back.
+void SelectDataView::scansEnded()
 {
-    {
-        std::lock_guard<std::mutex> lock(selectionLock);
-        ++scanning;
-    }
-    setScanning(true);
-    auto job = std::make_unique<ScanJob>();
-    ScanJob* running = job.get();
-    running->thread = std::thread([this, running, path, skipHidden, isRoot, skipDesktop] {
-        scanPath(path, skipHidden, isRoot, skipDesktop);
-        {
-            std::lock_guard<std::mutex> lock(selectionLock);
-            --scanning;
-        }
-        running->finished = true;
-        emit scanEnded();
-    });
-    scanJobs.push_back(std::move(job));
-}
-
-// GUI thread, once per finished scan: joins what has ended and, after the last one, gives the page back.
-void SelectDataView::scanFinished()
-{
-    for (auto it = scanJobs.begin(); it != scanJobs.end();) {
-        if ((*it)->finished) {
-            (*it)->thread.join();
-            it = scanJobs.erase(it);
-        } else {
-            ++it;
-        }
-    }
     if (scanCount() == 0) {
         setScanning(false);
     }
+    emit scanEnded();
 }
 
 void SelectDataView::setScanning(bool on)
@@ -239,108 +171,9 @@ void SelectDataView::setScanning(bool on)
     ui->pushButton->setEnabled(!on);
 }
 
-uint64_t SelectDataView::scanPath(const std::string& path, bool skipHidden, bool isRoot, bool skipDesktop)
-{
-    if (stopping || isPathTooLong(path)) {
-        return 0;
-    }
-    {
-        std::lock_guard<std::mutex> lock(selectionLock);
-        if (fileMap.count(path)) {
-            return 0;
-        }
-    }
-    const fs::path entry(path);
-    const std::string name = entry.filename().string();
-    if (skipHidden && isHiddenSkipped(path, name)) {
-        return 0;
-    }
-    std::error_code ec;
-    const fs::file_status status = fs::status(entry, ec);
-    if (ec || !fs::exists(status)) {
-        return 0;
-    }
-    if (!fs::is_directory(status)) {
-        if (isSkippedFileName(name, skipDesktop)) {
-            return 0;
-        }
-        const uint64_t size = fs::file_size(entry, ec);
-        if (ec) {
-            return 0;
-        }
-        {
-            std::lock_guard<std::mutex> lock(selectionLock);
-            if (!fileMap.emplace(path, size).second) {
-                return 0;
-            }
-            selectedFileSize += size;
-        }
-        if (isRoot) {
-            emit AddFileItemAsync(QString::fromStdString(path), 0, size);
-        } else {
-            noteSelectionChanged();
-        }
-        return size;
-    }
-    // Links inside a tree are never followed: they would count data twice or loop. A chosen root is
-    // followed, so a home or settings folder that is itself a link still gets moved.
-    if (!isRoot) {
-        const bool isLink = fs::is_symlink(fs::symlink_status(entry, ec));
-        if (ec || isLink) {
-            return 0;
-        }
-    }
-    uint64_t sum = 0;
-    fs::directory_iterator it(entry, ec);
-    const fs::directory_iterator end;
-    while (!ec && it != end && !stopping) {
-        const bool isLink = it->is_symlink(ec);
-        if (ec) {
-            break;
-        }
-        if (!isLink) {
-            sum += scanPath(it->path().string(), skipHidden, false, skipDesktop);
-        }
-        it.increment(ec);
-    }
-    if (isRoot && !stopping) {
-        emit AddFileItemAsync(QString::fromStdString(path), 1, sum);
-    }
-    return sum;
-}
-
-void SelectDataView::noteSelectionChanged()
-{
-    if (!selectionInfoPending.exchange(true)) {
-        emit UpdateSelectionInfo();
-    }
-}
-
 void SelectDataView::RemoveFile(const std::string& path)
 {
-    const std::string home = homePath();
-    const bool keepSettings = confRow->isChecked();
-    bool emptied = false;
-    {
-        std::lock_guard<std::mutex> lock(selectionLock);
-        const auto found = fileMap.find(path);
-        if (found != fileMap.end()) {
-            selectedFileSize -= found->second;
-            fileMap.erase(found);
-        }
-        for (auto it = fileMap.begin(); it != fileMap.end();) {
-            if (isUnderFolder(it->first, path) && !(keepSettings && isSettingsEntry(it->first, home))) {
-                selectedFileSize -= it->second;
-                it = fileMap.erase(it);
-            } else {
-                ++it;
-            }
-        }
-        if (fileMap.empty() && selectedFileSize != 0) {
-            selectedFileSize = 0;
-            emptied = true;
-        }
-    }
+    const bool emptied = selection->removeFile(path, confRow->isChecked());
     fileDialog->checkedPaths.erase(path);
     ui->filesPage->removeItem(QString::fromStdString(path));
     if (emptied) {
@@ -351,7 +184,7 @@ void SelectDataView::RemoveFile(const std::string& path)
 
 void SelectDataView::homeItemChecked(bool on)
 {
-    const std::string home = homePath();
+    const std::string home = SelectionModel::homePath();
     if (home.empty()) {
         // Without a home there is nothing to choose; the row does not pretend otherwise.
         if (on) {
@@ -368,7 +201,7 @@ void SelectDataView::homeItemChecked(bool on)
 
 void SelectDataView::confItemChecked(bool on)
 {
-    const std::string home = homePath();
+    const std::string home = SelectionModel::homePath();
     if (home.empty()) {
         if (on) {
             confRow->setChecked(false);
@@ -395,12 +228,7 @@ void SelectDataView::diskItemChecked(bool on)
         if (fileDialog->exec() == QDialog::Accepted) {
             const std::set<std::string> chosen = fileDialog->checkedPaths;
             for (const std::string& path : chosen) {
-                bool known = false;
-                {
-                    std::lock_guard<std::mutex> lock(selectionLock);
-                    known = fileMap.count(path) != 0;
-                }
-                if (!known) {
+                if (!selection->contains(path)) {
                     row->paths.append(QString::fromStdString(path));
                 }
                 AddFile(path, true, true, false, true);
@@ -442,17 +270,10 @@ void SelectDataView::addFileItem(QString filename, int type, qulonglong filesize
 
 void SelectDataView::updateSelectionInfo()
 {
-    selectionInfoPending = false;
-    std::size_t files = 0;
-    uint64_t bytes = 0;
-    {
-        std::lock_guard<std::mutex> lock(selectionLock);
-        files = fileMap.size();
-        bytes = selectedFileSize;
-    }
-    ui->selectedFile->setText(QString::number(files + selectedAppCount) + QStringLiteral(" 个"));
-    ui->spaceTaken->setText(getSizeText(bytes));
-    ui->timeTaken->setText(getTimeText(bytes / BytesPerSecond));
+    const SelectionModel::Totals figures = selection->totals();
+    ui->selectedFile->setText(QString::number(figures.files + figures.apps) + QStringLiteral(" 个"));
+    ui->spaceTaken->setText(getSizeText(figures.bytes));
+    ui->timeTaken->setText(getTimeText(figures.bytes / BytesPerSecond));
 }
 
 void SelectDataView::on_fileList_itemClicked(QListWidgetItem* item)
@@ -494,16 +315,11 @@ void SelectDataView::on_confList_itemDoubleClicked(QListWidgetItem* item)
 
 void SelectDataView::on_pushButton_clicked()
 {
-    bool noFiles = false;
-    {
-        std::lock_guard<std::mutex> lock(selectionLock);
-        noFiles = fileMap.empty();
-    }
-    if (noFiles && selectedAppCount == 0) {
+    if (selection->isEmpty()) {
         return;
     }
     QString message = QStringLiteral("克隆期间, 请退出所有其他应用程序\n请不要在传输过程中修改任何文件\n");
-    if (selectedAppCount > 0 && !canReachHost(checkHost().toStdString(), 80, NetworkCheckTimeoutMs)) {
+    if (selectedAppCount > 0 && !SelectionModel::networkReachable()) {
         message += QStringLiteral("\n当前网络不可用, 应用安装可能失败\n");
     }
     QMessageBox box(QMessageBox::Information, QStringLiteral("提示"), message, QMessageBox::NoButton, this);
@@ -517,12 +333,7 @@ void SelectDataView::on_pushButton_clicked()
     FileMap files;
     AppMap apps;
     uint64_t bytes = 0;
-    {
-        std::lock_guard<std::mutex> lock(selectionLock);
-        files = fileMap;
-        apps = appMap;
-        bytes = selectedFileSize;
-    }
+    selection->snapshot(files, apps, bytes);
     emit Transfer(files, apps, bytes);
 }
 
@@ -530,120 +341,29 @@ void SelectDataView::on_pushButton_clicked()
 
 void SelectDataView::refreshApps(bool loadNew)
 {
-    std::vector<std::string> names;
-    {
-        CommandPipe pipe("apt-mark showmanual");
-        if (!pipe.isOpen()) {
-            return;
-        }
-        names = parsePackageList(pipe.readAll());
-    }
-    {
-        std::lock_guard<std::mutex> lock(selectionLock);
-        manualPackages = names;
-    }
-    if (!loadNew) {
-        return;
-    }
-    for (const std::string& name : names) {
-        bool known = false;
-        {
-            std::lock_guard<std::mutex> lock(selectionLock);
-            known = appMap.count(name) != 0;
-        }
-        if (!known) {
-            loadApp(name);
-        }
-    }
+    selection->refreshApps(loadNew);
 }
 
 void SelectDataView::loadApps(bool sync)
 {
-    refreshApps(false);
-    std::vector<std::string> names;
-    {
-        std::lock_guard<std::mutex> lock(selectionLock);
-        names = manualPackages;
-    }
-    const int expected = static_cast<int>(names.size());
-    if (QThread::currentThread() == thread()) {
-        prepareAppsPage(expected);
-    } else {
-        // The list's fields belong to the GUI thread; this arrives there before any row does.
-        QMetaObject::invokeMethod(
-            this, [this, expected] { prepareAppsPage(expected); }, Qt::QueuedConnection);
-    }
-    emit ui->appsPage->enableSearch(false);
-    if (!sync) {
-        if (!inventory.joinable()) {
-            inventory = std::thread([this] { loadApps(true); });
-        }
-        return;
-    }
-    for (const std::string& name : names) {
-        if (stopping) {
-            return;
-        }
-        loadApp(name);
-    }
-    // Every package has been looked at: searching is on even when rows were refused as duplicates.
-    emit ui->appsPage->enableSearch(true);
-}
-
-void SelectDataView::prepareAppsPage(int expected)
-{
-    ui->appsPage->deletable = false;
-    ui->appsPage->expectedCount = expected;
+    selection->loadApps(sync);
 }
 
 void SelectDataView::loadApp(std::string package)
 {
-    if (!isValidPackageName(package)) {
-        return;
-    }
-    QString appName = QString::fromStdString(package);
-    QString icon = QStringLiteral("cube");
-    const std::string entryPath = firstLine(getCommandOutput(desktopEntryCommand(package)));
-    std::error_code ec;
-    if (!entryPath.empty() && fs::is_regular_file(entryPath, ec)) {
-        const std::string entry = readSmallFile(entryPath);
-        const std::string name = desktopEntryName(entry);
-        if (!name.empty()) {
-            appName = QString::fromStdString(name);
-        }
-        std::string iconValue;
-        if (desktopEntryIcon(entry, iconValue)) {
-            if (iconValue.find('/') != std::string::npos && fs::is_regular_file(iconValue, ec)) {
-                icon = QString::fromStdString(iconValue);
-            } else {
-                const std::string iconFile = firstLine(getCommandOutput(iconFileCommand(package)));
-                if (iconFile.find('/') != std::string::npos) {
-                    icon = QString::fromStdString(iconFile);
-                }
-            }
-        }
-    }
-    if (package.find("wps") != std::string::npos) {
-        icon = QStringLiteral("wps");
-    }
-    {
-        std::lock_guard<std::mutex> lock(selectionLock);
-        appMap.emplace(package, AppInfo {});
-    }
-    emit AddAppAsync(appName, icon, QString::fromStdString(package));
+    selection->loadApp(package);
+}
+
+void SelectDataView::inventoryStarted(int expected)
+{
+    ui->appsPage->deletable = false;
+    ui->appsPage->expectedCount = expected;
+    emit ui->appsPage->enableSearch(false);
 }
 
 void SelectDataView::AddApp(QString appname, QString icon, QString packagename)
 {
-    const std::string* key = nullptr;
-    {
-        std::lock_guard<std::mutex> lock(selectionLock);
-        const auto found = appMap.find(packagename.toStdString());
-        if (found != appMap.end()) {
-            key = &found->first;
-        }
-    }
-    ui->appsPage->addItem(appname, icon, key, true);
+    ui->appsPage->addItem(appname, icon, selection->appKey(packagename.toStdString()), true);
 }
 
 void SelectDataView::appChecked(ListItem* item, bool on)
@@ -652,27 +372,8 @@ void SelectDataView::appChecked(ListItem* item, bool on)
         return;
     }
     const auto* package = static_cast<const std::string*>(item->model());
-    bool found = false;
-    bool changed = false;
-    {
-        std::lock_guard<std::mutex> lock(selectionLock);
-        const auto record = appMap.find(*package);
-        if (record != appMap.end()) {
-            found = true;
-            changed = record->second.checked != on;
-            record->second.checked = on;
-        }
-    }
-    if (!found) {
+    if (!selection->setAppChecked(*package, on)) {
         return;
-    }
-    // The count follows the flags, so a repeated tick is not counted twice.
-    if (changed) {
-        if (on) {
-            ++selectedAppCount;
-        } else if (selectedAppCount > 0) {
-            --selectedAppCount;
-        }
     }
     if (on && !appRow->isChecked()) {
         appRow->setChecked(true);
@@ -693,14 +394,8 @@ void SelectDataView::appItemChecked(bool on)
         }
     } else {
         ui->view->setCurrentIndex(0);
-        {
-            std::lock_guard<std::mutex> lock(selectionLock);
-            for (auto& record : appMap) {
-                record.second.checked = false;
-            }
-        }
+        selection->uncheckAllApps();
         ui->appsPage->clearCheck();
-        selectedAppCount = 0;
         updateSelectionInfo();
     }
     appItemBusy = false;
