@@ -5,6 +5,31 @@
 #include "connect/pcitem.h"
 #include "ui_oldpcview.h"
 
+namespace {
+
+// What a card shows or hands on when picked; lastSeen is left out, so a receiver heard again rebuilds nothing.
+bool sameCard(const PCItemInfo& a, const PCItemInfo& b)
+{
+    return a.name == b.name && a.distro == b.distro && a.type == b.type && a.address.sin_family == b.address.sin_family
+        && a.address.sin_port == b.address.sin_port && a.address.sin_addr.s_addr == b.address.sin_addr.s_addr;
+}
+
+bool sameCards(const std::unordered_map<unsigned, PCItemInfo>& a, const std::unordered_map<unsigned, PCItemInfo>& b)
+{
+    if (a.size() != b.size()) {
+        return false;
+    }
+    for (const auto& entry : a) {
+        const auto other = b.find(entry.first);
+        if (other == b.end() || !sameCard(entry.second, other->second)) {
+            return false;
+        }
+    }
+    return true;
+}
+
+} // namespace
+
 OldPCView::OldPCView(QWidget* parent) : QWidget(parent), ui(new Ui::OldPCView)
 {
     ui->setupUi(this);
@@ -23,7 +48,12 @@ bool OldPCView::TryUpdateView(std::unordered_map<unsigned, PCItemInfo>& table)
     }
     updating = true;
     if (&table != &hosts) {
+        const bool unchanged = sameCards(table, hosts);
         hosts = table;
+        if (unchanged) {
+            updating = false;
+            return true;
+        }
     }
 
     while (QLayoutItem* item = ui->itemList->takeAt(0)) {

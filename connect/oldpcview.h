@@ -19,8 +19,8 @@ public:
     explicit OldPCView(QWidget* parent = nullptr);
     ~OldPCView() override;
 
-    // Rebuilds every card from the table (the caller holds the table's lock). False when a rebuild is
-    // already under way.
+    // Takes the table (the caller holds its lock) and rebuilds every card when what the cards show
+    // differs from the last table taken. False when a rebuild is already under way.
     bool TryUpdateView(std::unordered_map<unsigned, PCItemInfo>& table);
 
 signals:

@@ -14,7 +14,7 @@ class PCItem : public QFrame
     Q_OBJECT
 
 public:
-    explicit PCItem(const PCItemInfo& info, QWidget* parent = nullptr);
+    explicit PCItem(const PCItemInfo& itemInfo, QWidget* parent = nullptr);
     ~PCItem() override;
 
     PCItemInfo itemInfo() const;

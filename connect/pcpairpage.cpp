@@ -29,12 +29,14 @@ QLabel* PCPairPage::box(int index) const
 
 void PCPairPage::setForNewPC()
 {
+    showsOwnCode = true;
     ui->label->setText(QStringLiteral("请在旧电脑输入配对码"));
     code(QString::fromStdString(getPairingCode()));
 }
 
 void PCPairPage::setForOldPC()
 {
+    showsOwnCode = false;
     code(QString());
     ui->label->setText(QStringLiteral("请输入新电脑的配对码"));
 }
@@ -64,6 +66,11 @@ void PCPairPage::code(QString text)
 
 void PCPairPage::keyPressEvent(QKeyEvent* event)
 {
+    // The receiver's shown code is the one it accepts; typing must not change what the user reads out.
+    if (showsOwnCode) {
+        event->ignore();
+        return;
+    }
     const int key = event->key();
     const bool digit = key >= Qt::Key_0 && key <= Qt::Key_9;
     if (count < 6 && digit) {

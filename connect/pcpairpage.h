@@ -41,4 +41,6 @@ private:
 
     Ui::PCPairPage* ui;
     int count = 0;
+    // Set by setForNewPC: the boxes hold the receiver's own code and keys leave them alone.
+    bool showsOwnCode = false;
 };

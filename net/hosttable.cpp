@@ -24,6 +24,15 @@ bool recordAnnouncement(HostTable& hosts, const sockaddr_in& from, const Announc
         known->second.lastSeen = now;
         return false;
     }
+    while (hosts.size() >= MaxHosts) {
+        auto oldest = hosts.begin();
+        for (auto it = hosts.begin(); it != hosts.end(); ++it) {
+            if (it->second.lastSeen < oldest->second.lastSeen) {
+                oldest = it;
+            }
+        }
+        hosts.erase(oldest);
+    }
     PCItemInfo info;
     info.name = announcement.hostName;
     info.address = from;

@@ -21,9 +21,13 @@ extern std::mutex mutex;
 // Seconds of silence after which a receiver is forgotten (removed when now - lastSeen exceeds it).
 constexpr int64_t HostTimeout = 3;
 
+// Most receivers the table keeps: spoofed announcements from many addresses must not grow it without end.
+constexpr std::size_t MaxHosts = 64;
+
 // The caller holds `mutex` for these two. pruneHosts removes every entry silent for more than HostTimeout
-// and returns how many went. recordAnnouncement adds a receiver heard for the first time (true) or only
-// refreshes lastSeen of a known one, whose other fields stay as first heard (false).
+// and returns how many went. recordAnnouncement adds a receiver heard for the first time (true; when the
+// table is full the entry heard longest ago makes room) or only refreshes lastSeen of a known one, whose
+// other fields stay as first heard (false: nothing a card shows has changed).
 std::size_t pruneHosts(HostTable& hosts, int64_t now);
 bool recordAnnouncement(HostTable& hosts, const sockaddr_in& from, const Announcement& announcement, int64_t now);
 

@@ -2,9 +2,12 @@
 
 #include <arpa/inet.h>
 
+#include <functional>
+
 #include <QLabel>
 #include <QPointer>
 #include <QSignalSpy>
+#include <QTextDocument>
 
 #include "connect/oldpcview.h"
 #include "connect/pcitem.h"
@@ -44,6 +47,17 @@ QStringList texts(OldPCView& view, const char* label)
     }
     out.sort();
     return out;
+}
+
+// The text a tooltip shows: Qt renders it as rich text when it looks like markup.
+QString shownToolTip(const QString& tip)
+{
+    if (!Qt::mightBeRichText(tip)) {
+        return tip;
+    }
+    QTextDocument doc;
+    doc.setHtml(tip);
+    return doc.toPlainText();
 }
 
 } // namespace
@@ -157,6 +171,88 @@ private slots:
         QVERIFY(card.styleSheet().contains("#PCItem:hover"));
         QCOMPARE(card.itemInfo().name, info.name);
         QCOMPARE(card.itemInfo().address.sin_addr.s_addr, info.address.sin_addr.s_addr);
+    }
+
+    // Names and distributions come from any machine on the network: markup in them is shown, not obeyed.
+    void peerTextIsShownAsWritten_data()
+    {
+        QTest::addColumn<QString>("text");
+        QTest::newRow("image from a device") << "<img src=/dev/zero>";
+        QTest::newRow("bold") << "<b>bold</b>";
+        QTest::newRow("font") << "<font color=red>x</font>";
+        QTest::newRow("entity") << "a&amp;b";
+        QTest::newRow("plain") << "Debian GNU/Linux";
+    }
+    void peerTextIsShownAsWritten()
+    {
+        QFETCH(QString, text);
+        const std::string raw = text.toStdString();
+        const PCItemInfo info = receiver(raw.c_str(), "10.0.0.5", raw.c_str());
+        PCItem card(info);
+        auto* name = card.findChild<QLabel*>("hostname_label");
+        QCOMPARE(name->textFormat(), Qt::PlainText);
+        QCOMPARE(name->text(), text);
+        QCOMPARE(card.findChild<QLabel*>("ipLabel")->textFormat(), Qt::PlainText);
+        QCOMPARE(shownToolTip(card.toolTip()), text);
+        // Laid out and painted with nothing loaded on the way.
+        card.show();
+        QVERIFY(!card.grab().isNull());
+
+        // The same through the view that builds the cards.
+        Table table;
+        put(table, info);
+        OldPCView view;
+        QVERIFY(view.TryUpdateView(table));
+        QCOMPARE(cards(view).size(), 1);
+        QCOMPARE(cards(view).at(0)->findChild<QLabel*>("hostname_label")->textFormat(), Qt::PlainText);
+        QCOMPARE(texts(view, "hostname_label"), QStringList {text});
+        QCOMPARE(shownToolTip(cards(view).at(0)->toolTip()), text);
+    }
+
+    // A receiver heard again changes only lastSeen: the cards stay; a changed name rebuilds them.
+    void unchangedCardsAreKept()
+    {
+        Table table;
+        put(table, receiver("a", "10.0.0.1"));
+        put(table, receiver("b", "10.0.0.2"));
+        OldPCView view;
+        QVERIFY(view.TryUpdateView(table));
+        QList<QPointer<PCItem>> old;
+        for (PCItem* card : cards(view)) {
+            old << card;
+        }
+        QCOMPARE(old.size(), 2);
+
+        for (auto& entry : table) {
+            entry.second.lastSeen += 2;
+        }
+        QVERIFY(view.TryUpdateView(table));
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        for (const QPointer<PCItem>& card : old) {
+            QVERIFY(!card.isNull());
+            QCOMPARE(card->parentWidget(), view.findChild<QWidget*>("widget"));
+        }
+        QCOMPARE(cards(view).size(), 2);
+
+        table.at(receiver("a", "10.0.0.1").address.sin_addr.s_addr).name = "renamed";
+        QVERIFY(view.TryUpdateView(table));
+        QCOMPARE(texts(view, "hostname_label"), (QStringList {"b", "renamed"}));
+        for (const QPointer<PCItem>& card : old) {
+            QTRY_VERIFY(card.isNull());
+        }
+
+        // Distribution, type and address count as well.
+        const auto rebuilds = [&](const std::function<void(PCItemInfo&)>& change) {
+            QPointer<PCItem> before = cards(view).at(0);
+            change(table.begin()->second);
+            view.TryUpdateView(table);
+            QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+            return before.isNull();
+        };
+        QVERIFY(rebuilds([](PCItemInfo& i) { i.distro = "Other"; }));
+        QVERIFY(rebuilds([](PCItemInfo& i) { i.type = 3; }));
+        QVERIFY(rebuilds([](PCItemInfo& i) { i.address.sin_port = htons(1); }));
+        QVERIFY(!rebuilds([](PCItemInfo& i) { i.lastSeen = 99999; }));
     }
 };
 

@@ -133,6 +133,26 @@ private slots:
         QCOMPARE(ready.at(0).at(0).toString(), QString("333333"));
     }
 
+    // The receiver accepts the code it drew; typing on its page must not change what the user reads out.
+    void receiverPageIgnoresKeys()
+    {
+        PCPairPage page;
+        page.setForNewPC();
+        const QString drawn = page.code();
+        QSignalSpy ready(&page, &PCPairPage::codeReady);
+        QTest::keyClicks(&page, "123456");
+        QCOMPARE(page.code(), drawn);
+        QTest::keyClick(&page, Qt::Key_Backspace);
+        QTest::keyClick(&page, Qt::Key_Backspace);
+        QCOMPARE(page.code(), drawn);
+        QTest::keyClick(&page, Qt::Key_7, Qt::KeypadModifier);
+        QCOMPARE(page.code(), drawn);
+        for (int i = 0; i < 6; ++i) {
+            QCOMPARE(boxText(page, i), QString(drawn.at(i)));
+        }
+        QCOMPARE(ready.count(), 0);
+    }
+
     void senderSetupRestartsTheCount()
     {
         PCPairPage page;

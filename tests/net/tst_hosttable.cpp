@@ -6,6 +6,15 @@
 
 namespace {
 
+sockaddr_in fromIndex(int i)
+{
+    sockaddr_in a {};
+    a.sin_family = AF_INET;
+    a.sin_port = htons(40000);
+    a.sin_addr.s_addr = htonl(0x0a000000u + static_cast<uint32_t>(i) + 1);
+    return a;
+}
+
 sockaddr_in from(const char* ip, uint16_t port = 40000)
 {
     sockaddr_in a {};
@@ -45,6 +54,10 @@ private slots:
     void sameNameAtTwoAddressesGivesTwoEntries();
     void datagramTurn_data();
     void datagramTurn();
+    void floodOfAnnouncersIsBounded();
+    void floodWithinOneSecondIsBounded();
+    void fullTableDropsTheLongestSilent();
+    void hearingAgainIsNoChange();
 };
 
 void HostTableTest::pruneBySilence_data()
@@ -156,6 +169,82 @@ void HostTableTest::datagramTurn()
     // The global lock is free again.
     QVERIFY(mutex.try_lock());
     mutex.unlock();
+}
+
+// Spoofed announcements from ever new addresses must not grow the table without end.
+void HostTableTest::floodOfAnnouncersIsBounded()
+{
+    QCOMPARE(MaxHosts, std::size_t(64));
+    HostTable hosts;
+    Announcement a;
+    a.hostName = "spoof";
+    for (int i = 0; i < 1000; ++i) {
+        QVERIFY(recordAnnouncement(hosts, fromIndex(i), a, 10000 + i));
+        QVERIFY(hosts.size() <= MaxHosts);
+    }
+    QCOMPARE(hosts.size(), MaxHosts);
+    // The 64 heard last are kept, every earlier one has gone.
+    for (int i = 0; i < 1000; ++i) {
+        QCOMPARE(hosts.count(fromIndex(i).sin_addr.s_addr), std::size_t(i >= 1000 - 64 ? 1 : 0));
+    }
+}
+
+void HostTableTest::floodWithinOneSecondIsBounded()
+{
+    HostTable hosts;
+    bool hostsChanged = false;
+    Announcement a;
+    a.hostName = "spoof";
+    QByteArray bytes(Announcement::Size, '\0');
+    a.encode(bytes.data());
+    for (int i = 0; i < 1000; ++i) {
+        hostsChanged = false;
+        takeDatagram(hosts, hostsChanged, bytes.constData(), bytes.size(), fromIndex(i), 7000);
+        QVERIFY(hostsChanged);
+        QVERIFY(hosts.size() <= MaxHosts);
+        // The newcomer always gets its place.
+        QCOMPARE(hosts.count(fromIndex(i).sin_addr.s_addr), std::size_t(1));
+    }
+    QCOMPARE(hosts.size(), MaxHosts);
+}
+
+void HostTableTest::fullTableDropsTheLongestSilent()
+{
+    HostTable hosts;
+    Announcement a;
+    a.hostName = "pc";
+    for (int i = 0; i < 64; ++i) {
+        recordAnnouncement(hosts, fromIndex(i), a, 100 + i);
+    }
+    // The first one keeps announcing, so the second is now the one heard longest ago.
+    QVERIFY(!recordAnnouncement(hosts, fromIndex(0), a, 200));
+    QCOMPARE(hosts.size(), std::size_t(64));
+    QVERIFY(recordAnnouncement(hosts, fromIndex(500), a, 201));
+    QCOMPARE(hosts.size(), std::size_t(64));
+    QCOMPARE(hosts.count(fromIndex(0).sin_addr.s_addr), std::size_t(1));
+    QCOMPARE(hosts.count(fromIndex(1).sin_addr.s_addr), std::size_t(0));
+    QCOMPARE(hosts.count(fromIndex(2).sin_addr.s_addr), std::size_t(1));
+    QCOMPARE(hosts.count(fromIndex(500).sin_addr.s_addr), std::size_t(1));
+    QCOMPARE(hosts.at(fromIndex(500).sin_addr.s_addr).lastSeen, int64_t(201));
+}
+
+// Only what a card shows can change the list; a receiver heard again only refreshes its time.
+void HostTableTest::hearingAgainIsNoChange()
+{
+    HostTable hosts;
+    bool hostsChanged = false;
+    const QByteArray bytes = datagram("desk", 66);
+    takeDatagram(hosts, hostsChanged, bytes.constData(), bytes.size(), from("10.0.0.3"), 300);
+    QVERIFY(hostsChanged);
+    for (int64_t now = 301; now < 310; ++now) {
+        hostsChanged = false;
+        takeDatagram(hosts, hostsChanged, bytes.constData(), bytes.size(), from("10.0.0.3"), now);
+        QVERIFY(!hostsChanged);
+        QCOMPARE(hosts.at(keyOf("10.0.0.3")).lastSeen, now);
+    }
+    // A new receiver does change it.
+    takeDatagram(hosts, hostsChanged, bytes.constData(), bytes.size(), from("10.0.0.4"), 310);
+    QVERIFY(hostsChanged);
 }
 
 MOVANTA_TEST_MAIN(HostTableTest)
