@@ -30,7 +30,7 @@ std::string randomSuffix()
 
 } // namespace
 
-ReceivedFile::ReceivedFile(std::string destination) : destination(std::move(destination)) { }
+ReceivedFile::ReceivedFile(std::string destinationPath) : destination(std::move(destinationPath)) { }
 
 ReceivedFile::~ReceivedFile()
 {

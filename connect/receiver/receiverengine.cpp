@@ -56,7 +56,9 @@ bool sameCode(const std::string& a, const std::string& b)
 
 } // namespace
 
-ReceiverEngine::ReceiverEngine(std::string code, ReceiverEvents& events) : code(std::move(code)), events(events) { }
+ReceiverEngine::ReceiverEngine(std::string pairingCode, ReceiverEvents& sink)
+    : code(std::move(pairingCode)), events(sink)
+{ }
 
 ReceiverEngine::~ReceiverEngine() = default;
 

@@ -32,8 +32,8 @@ uint32_t homePrefixLength(const std::optional<std::string>& home, const std::str
     return static_cast<uint32_t>(home->size());
 }
 
-SendSession::SendSession(TCP::Client& client, SendObserver& observer, const std::atomic<bool>& cancelled)
-    : client(client), observer(observer), cancelled(cancelled), block(BlockUnits * Wire::Unit)
+SendSession::SendSession(TCP::Client& connection, SendObserver& sink, const std::atomic<bool>& cancelFlag)
+    : client(connection), observer(sink), cancelled(cancelFlag), block(BlockUnits * Wire::Unit)
 { }
 
 bool SendSession::connected() const
