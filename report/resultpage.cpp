@@ -1,17 +1,16 @@
 #include "report/resultpage.h"
 
 #include <utility>
+#include <vector>
 
 #include <QDateTime>
 #include <QDir>
 #include <QHeaderView>
 #include <QLabel>
 
+#include "common/sizetext.h"
 #include "report/log/reportcommands.h"
 #include "report/log/reportline.h"
-#include "report/log/resultcodes.h"
-#include "common/shellcommand.h"
-#include "common/sizetext.h"
 #include "ui_resultpage.h"
 
 namespace {
@@ -41,12 +40,16 @@ QString durationText(const ResultPage::FileItemInfo& file)
 
 } // namespace
 
-ResultPage::ResultPage(QWidget* parent)
-    : QScrollArea(parent), ui(new Ui::ResultPage), succeededReport(succeededReportFile), failedReport(failedReportFile)
+ResultPage::ResultPage(QWidget* parent) : QScrollArea(parent), ui(new Ui::ResultPage)
 {
+    // For queued connections to the request signals, under the name they are declared with.
     qRegisterMetaType<ResultPage::FileItemInfo>("ResultPage::FileItemInfo");
     ui->setupUi(this);
 
+    // Announcements from the transfer thread reach the page queued; the records themselves are read from the log
+    // here, so the tables are only ever touched on this thread.
+    connect(&reportLog, &ReportLog::succeededAdded, this, &ResultPage::showNewSucceededRows);
+    connect(&reportLog, &ReportLog::failedAdded, this, &ResultPage::showNewFailedRows);
     connect(this, &ResultPage::InsertFileRequest, this, &ResultPage::insertFile);
     connect(this, &ResultPage::InsertFailedFileRequest, this, &ResultPage::insertFailedFile);
     connect(this, &ResultPage::UpdatePageRequest, this, &ResultPage::UpdatePage);
@@ -66,51 +69,21 @@ ResultPage::~ResultPage()
 void ResultPage::AddFile(
     int result, std::string filename, uint64_t filesize, std::chrono::system_clock::time_point startTime)
 {
-    std::lock_guard<std::mutex> lock(fileMutex);
-
-    FileItemInfo item;
-    item.filename = std::move(filename);
-    item.reason = getFailureReason(result);
-    item.filesize = filesize;
-    item.endTime = std::chrono::system_clock::now();
-    item.time = clock.timeAt(item.endTime);
-    item.startTime = startTime;
-    const uint64_t seconds = getDurationSeconds(item.startTime, item.endTime);
-
-    // Requests beyond the last shown row would only be ignored by the GUI thread; a long run must not
-    // flood its queue with copies.
-    if (result == 0) {
-        succeededBytes += filesize;
-        succeededReport.append(getSucceededLine(item.filename, filesize, item.time, seconds));
-        succeededFiles.push_back(std::move(item));
-        const int row = static_cast<int>(succeededFiles.size() - 1);
-        if (row <= lastShownRow) {
-            emit InsertFileRequest(row, succeededFiles.back());
-        }
-    } else {
-        failedBytes += filesize;
-        failedReport.append(getFailedLine(item.filename, filesize, item.reason, item.time, seconds));
-        failedFiles.push_back(std::move(item));
-        const int row = static_cast<int>(failedFiles.size() - 1);
-        if (row <= lastShownRow) {
-            emit InsertFailedFileRequest(row, failedFiles.back());
-        }
-    }
+    reportLog.addFile(result, std::move(filename), filesize, startTime);
 }
 
 void ResultPage::UpdatePage()
 {
-    std::lock_guard<std::mutex> lock(fileMutex);
-
-    const uint64_t succeeded = succeededFiles.size();
-    const uint64_t failed = failedFiles.size();
+    const ReportLog::Totals totals = reportLog.totals();
+    const uint64_t succeeded = totals.succeededCount;
+    const uint64_t failed = totals.failedCount;
     ui->fileCountL->setText(QString::number(succeeded + failed));
-    ui->dataSizeL->setText(getSizeText(succeededBytes + failedBytes));
+    ui->dataSizeL->setText(getSizeText(totals.succeededBytes + totals.failedBytes));
     ui->transPercentageL->setText(getPercentageText(succeeded, failed));
     ui->sentCount->setText(QString::number(succeeded));
-    ui->sentSize->setText(getSizeText(succeededBytes));
+    ui->sentSize->setText(getSizeText(totals.succeededBytes));
     ui->failedCount->setText(QString::number(failed));
-    ui->failedSize->setText(getSizeText(failedBytes));
+    ui->failedSize->setText(getSizeText(totals.failedBytes));
 
     ui->timeL->setText(getReportTimeText(QDateTime::currentDateTime()));
     const QString location = QDir::currentPath();
@@ -122,43 +95,37 @@ void ResultPage::UpdatePage()
     const uint64_t totalSeconds = started ? getDurationSeconds(transferStartTime, std::chrono::system_clock::now()) : 0;
     ui->totalTimeL->setText(getTimeText(totalSeconds));
 
-    while (ui->tableWidget->rowCount() <= lastShownRow && static_cast<uint64_t>(ui->tableWidget->rowCount()) < failed) {
-        const int row = ui->tableWidget->rowCount();
-        insertFailedFile(row, failedFiles[row]);
-    }
-    while (ui->tableWidget_2->rowCount() <= lastShownRow
-        && static_cast<uint64_t>(ui->tableWidget_2->rowCount()) < succeeded) {
-        const int row = ui->tableWidget_2->rowCount();
-        insertFile(row, succeededFiles[row]);
-    }
+    showNewFailedRows();
+    showNewSucceededRows();
 
-    runShellCommand(getCopyCommand(failedReportFile, datedName(getFailedCopyPrefix())));
-    runShellCommand(getCopyCommand(succeededReportFile, datedName(getSucceededCopyPrefix())));
+    reportLog.makeDatedCopies(ui->timeL->text());
 }
 
 void ResultPage::Clear()
 {
-    std::lock_guard<std::mutex> lock(fileMutex);
-    succeededReport.close();
-    failedReport.close();
-    succeededFiles.clear();
-    failedFiles.clear();
-    succeededBytes = 0;
-    failedBytes = 0;
+    reportLog.clear();
     ui->tableWidget->setRowCount(0);
     ui->tableWidget_2->setRowCount(0);
 }
 
 void ResultPage::SyncFile()
 {
-    std::lock_guard<std::mutex> lock(fileMutex);
-    succeededReport.close();
-    failedReport.close();
-    if (!succeededFiles.empty()) {
-        runShellCommand(getRestoreCommand(datedName(getSucceededCopyPrefix()), succeededReportFile));
+    reportLog.restore(ui->timeL->text());
+}
+
+void ResultPage::showNewSucceededRows()
+{
+    int row = ui->tableWidget_2->rowCount();
+    for (const FileItemInfo& file : reportLog.succeededFiles(static_cast<std::size_t>(row), lastShownRow + 1)) {
+        emit InsertFileRequest(row++, file);
     }
-    if (!failedFiles.empty()) {
-        runShellCommand(getRestoreCommand(datedName(getFailedCopyPrefix()), failedReportFile));
+}
+
+void ResultPage::showNewFailedRows()
+{
+    int row = ui->tableWidget->rowCount();
+    for (const FileItemInfo& file : reportLog.failedFiles(static_cast<std::size_t>(row), lastShownRow + 1)) {
+        emit InsertFailedFileRequest(row++, file);
     }
 }
 
@@ -191,18 +158,17 @@ void ResultPage::insertFailedFile(int row, const ResultPage::FileItemInfo& file)
 
 void ResultPage::on_checkFilesBtn_clicked()
 {
-    runShellCommand(getOpenCommand(datedName(getSucceededCopyPrefix())));
+    openReportCopy(datedName(getSucceededCopyPrefix()));
 }
 
 void ResultPage::on_checkFailedFilesBtn_clicked()
 {
-    runShellCommand(getOpenCommand(datedName(getFailedCopyPrefix())));
+    openReportCopy(datedName(getFailedCopyPrefix()));
 }
 
 bool ResultPage::canInsertRow(QTableWidget* table, int row) const
 {
-    // Row i shows record i: a request for a row already shown, or one that arrives ahead of an earlier row
-    // (records from several threads), is left to UpdatePage, which fills the table in order.
+    // Row i shows record i: a request for a row already shown, or one ahead of the next row, is ignored.
     return row >= 0 && row <= lastShownRow && row == table->rowCount();
 }
 

@@ -2,16 +2,11 @@
 
 #include <chrono>
 #include <cstdint>
-#include <mutex>
 #include <string>
-#include <vector>
 
-#include <QMetaType>
 #include <QScrollArea>
-#include <QTime>
 
-#include "report/log/reportappender.h"
-#include "report/log/secondclock.h"
+#include "report/log/reportlog.h"
 
 namespace Ui {
 class ResultPage;
@@ -19,26 +14,18 @@ class ResultPage;
 
 class QTableWidget;
 
-// The migration report: records every outcome of a send run (from the transfer thread), appends it to the
-// report files and shows the summary and both tables on the GUI thread.
+// The migration report's page: shows the figures and both tables of its ReportLog, which records every
+// outcome of a send run (from the transfer thread) and keeps the report files. Everything here runs on the
+// GUI thread, apart from AddFile, which only hands the record to the log.
 class ResultPage : public QScrollArea
 {
     Q_OBJECT
 
 public:
-    // One reported item.
-    struct FileItemInfo
-    {
-        std::string filename;
-        std::string reason;
-        uint64_t filesize = 0;
-        QTime time;
-        std::chrono::system_clock::time_point endTime;
-        std::chrono::system_clock::time_point startTime;
-    };
+    using FileItemInfo = ReportLog::FileItemInfo;
 
-    // Rows 0 to this one are shown; later records live only in the lists, the figures and the files.
-    static constexpr int lastShownRow = 100;
+    // Rows 0 to this one are shown; later records live only in the log, the figures and the files.
+    static constexpr int lastShownRow = ReportLog::lastAnnouncedRow;
 
     explicit ResultPage(QWidget* parent = nullptr);
     ~ResultPage() override;
@@ -52,16 +39,21 @@ public:
     std::chrono::system_clock::time_point transferStartTime {};
 
 public slots:
-    // Safe to call from any thread.
+    // Safe to call from any thread: the log records it and announces the row to the page on the GUI thread.
     void AddFile(int result, std::string filename, uint64_t filesize, std::chrono::system_clock::time_point startTime);
     void UpdatePage();
 
 signals:
+    // May be emitted from any thread; UpdatePage runs on the GUI thread.
     void UpdatePageRequest();
+    // Emitted on the GUI thread, one per row shown.
     void InsertFileRequest(int row, const ResultPage::FileItemInfo& file);
     void InsertFailedFileRequest(int row, const ResultPage::FileItemInfo& file);
 
 private slots:
+    // Requests every record not shown yet, up to the last shown row, in order, from the log.
+    void showNewSucceededRows();
+    void showNewFailedRows();
     void insertFile(int row, const ResultPage::FileItemInfo& file);
     void insertFailedFile(int row, const ResultPage::FileItemInfo& file);
     void on_checkFilesBtn_clicked();
@@ -72,15 +64,5 @@ private:
     QString datedName(const QString& prefix) const;
 
     Ui::ResultPage* ui;
-
-    uint64_t succeededBytes = 0;
-    std::vector<FileItemInfo> succeededFiles;
-    uint64_t failedBytes = 0;
-    std::vector<FileItemInfo> failedFiles;
-    ReportAppender succeededReport;
-    ReportAppender failedReport;
-    SecondClock clock;
-    std::mutex fileMutex;
+    ReportLog reportLog;
 };
-
-Q_DECLARE_METATYPE(ResultPage::FileItemInfo)

@@ -1,23 +1,57 @@
 #include "report/log/reportcommands.h"
 
-#include <QFileInfo>
+#include <cerrno>
+#include <string>
 
-#include "common/shellcommand.h"
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "common/processrunner.h"
 
 const char* const succeededReportFile = ".succeed.txt";
 const char* const failedReportFile = ".failed.txt";
 
 namespace {
 
-QByteArray quoted(const QString& name)
-{
-    return '"' + name.toUtf8() + '"';
-}
-
 bool isSafeInQuotes(QChar c)
 {
     return c != QLatin1Char('"') && c != QLatin1Char('$') && c != QLatin1Char('`') && c != QLatin1Char('\\')
         && c.category() != QChar::Other_Control;
+}
+
+class OpenFile
+{
+public:
+    OpenFile(const QByteArray& path, int flags) : fd(::open(path.constData(), flags | O_CLOEXEC, 0666)) { }
+    ~OpenFile()
+    {
+        if (fd >= 0) {
+            ::close(fd);
+        }
+    }
+    OpenFile(const OpenFile&) = delete;
+    OpenFile& operator=(const OpenFile&) = delete;
+    int get() const { return fd; }
+
+private:
+    const int fd;
+};
+
+bool writeAll(int fd, const char* data, std::size_t left)
+{
+    while (left > 0) {
+        const ssize_t n = ::write(fd, data, left);
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        if (n <= 0) {
+            return false;
+        }
+        data += n;
+        left -= static_cast<std::size_t>(n);
+    }
+    return true;
 }
 
 } // namespace
@@ -46,31 +80,44 @@ QString getDatedName(const QString& prefix, const QString& reportTimeText)
     return name;
 }
 
-QByteArray getCopyCommand(const char* workingFile, const QString& datedName)
+bool copyReportFile(const QString& from, const QString& to)
 {
-    return QByteArray("cp ") + workingFile + ' ' + quoted(datedName);
+    const OpenFile source(from.toUtf8(), O_RDONLY);
+    struct stat st;
+    if (source.get() < 0 || ::fstat(source.get(), &st) != 0 || !S_ISREG(st.st_mode)) {
+        return false;
+    }
+    const OpenFile target(to.toUtf8(), O_WRONLY | O_CREAT | O_TRUNC);
+    if (target.get() < 0) {
+        return false;
+    }
+    char piece[65536];
+    for (;;) {
+        const ssize_t got = ::read(source.get(), piece, sizeof piece);
+        if (got < 0 && errno == EINTR) {
+            continue;
+        }
+        if (got < 0) {
+            return false;
+        }
+        if (got == 0) {
+            return true;
+        }
+        if (!writeAll(target.get(), piece, static_cast<std::size_t>(got))) {
+            return false;
+        }
+    }
 }
 
-QByteArray getRestoreCommand(const QString& datedName, const char* workingFile)
+bool openReportCopy(const QString& datedName)
 {
-    return QByteArray("cp ") + quoted(datedName) + ' ' + workingFile;
-}
-
-QByteArray getOpenCommand(const QString& datedName)
-{
-    return QByteArray("xdg-open ") + quoted(datedName);
-}
-
-QByteArray getRemoveCommand(const char* workingFile)
-{
-    return QByteArray("rm ") + workingFile;
+    // Detached: a viewer may stay open for as long as the user reads, and the window must not wait for it.
+    return Process::startDetached("xdg-open", {datedName.toStdString()});
 }
 
 void removeWorkingReportFiles()
 {
     for (const char* file : {succeededReportFile, failedReportFile}) {
-        if (QFileInfo::exists(QString::fromLatin1(file))) {
-            runShellCommand(getRemoveCommand(file));
-        }
+        ::unlink(file);
     }
 }

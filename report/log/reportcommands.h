@@ -1,9 +1,8 @@
 #pragma once
 
-#include <QByteArray>
 #include <QString>
 
-// The working report files, in the current directory; they are named without quotes in command lines.
+// The working report files, in the current directory.
 extern const char* const succeededReportFile; // ".succeed.txt"
 extern const char* const failedReportFile; // ".failed.txt"
 
@@ -11,22 +10,18 @@ extern const char* const failedReportFile; // ".failed.txt"
 QString getSucceededCopyPrefix(); // "传输成功列表-"
 QString getFailedCopyPrefix(); // "传输失败列表-"
 
-// A dated copy's name: prefix + the report label's text with every ":" made "：". The name always goes into
-// double quotes on a shell command line, so characters the shell still expands there ('"', '$', '`', '\\')
-// and control characters are dropped.
+// A dated copy's name: prefix + the report label's text with every ":" made "：". '"', '$', '`', '\\' and
+// control characters are dropped, as they always were when the name went through a shell, so the copies keep
+// the names earlier versions gave them.
 QString getDatedName(const QString& prefix, const QString& reportTimeText);
 
-// "cp <working> \"<dated>\"": the copy made at the end of a run.
-QByteArray getCopyCommand(const char* workingFile, const QString& datedName);
+// Copies one report file over another as cp does: `to` is created or emptied, then gets `from`'s bytes.
+// False, with `to` untouched, when `from` is not a regular file that can be read. Names go to the file system
+// as UTF-8 bytes, whatever the locale.
+bool copyReportFile(const QString& from, const QString& to);
 
-// "cp \"<dated>\" <working>": restores a working file before a further run.
-QByteArray getRestoreCommand(const QString& datedName, const char* workingFile);
+// Starts xdg-open on a dated copy, the name as its one argument, and does not wait for it.
+bool openReportCopy(const QString& datedName);
 
-// "xdg-open \"<dated>\"".
-QByteArray getOpenCommand(const QString& datedName);
-
-// "rm <working>".
-QByteArray getRemoveCommand(const char* workingFile);
-
-// Runs "rm" for each working file that exists: the files of an earlier connection are not carried over.
+// Removes each working file: the files of an earlier connection are not carried over.
 void removeWorkingReportFiles();

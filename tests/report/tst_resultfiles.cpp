@@ -56,6 +56,7 @@ private:
     QString previousDir;
     QByteArray previousPath;
     QString openLog;
+    QString releaseOpener;
     QScopedPointer<ResultPage> page;
 
     QLabel* timeLabel() const { return page->findChild<QLabel*>(QStringLiteral("timeL")); }
@@ -76,13 +77,18 @@ private slots:
         previousDir = QDir::currentPath();
         QVERIFY(QDir::setCurrent(workDir->path()));
 
-        // A fake desktop opener, first on PATH, that logs its arguments after a pause.
+        // A fake desktop opener, first on PATH: it logs its arguments, then stays open (as a viewer does) until
+        // the test lets it go.
         const QString bin = workDir->filePath(QStringLiteral("bin"));
         QVERIFY(QDir().mkpath(bin));
         openLog = workDir->filePath(QStringLiteral("bin/xdg-open.log"));
-        const QString script = QStringLiteral("#!/bin/sh\nsleep 0.3\necho \"argc=$#\" >> '%1'\n"
-                                              "for a in \"$@\"; do printf '[%s]\\n' \"$a\" >> '%1'; done\n")
-                                   .arg(openLog);
+        releaseOpener = workDir->filePath(QStringLiteral("bin/release"));
+        const QString script
+            = QStringLiteral("#!/bin/sh\necho \"argc=$#\" >> '%1'\n"
+                             "for a in \"$@\"; do printf '[%s]\\n' \"$a\" >> '%1'; done\n"
+                             "i=0; while [ ! -e '%2' ] && [ $i -lt 400 ]; do sleep 0.05; i=$((i+1)); done\n"
+                             "echo closed >> '%1'\n")
+                  .arg(openLog, releaseOpener);
         QVERIFY(writeFile(bin + QStringLiteral("/xdg-open"), script.toUtf8()));
         QVERIFY(QFile::setPermissions(
             bin + QStringLiteral("/xdg-open"), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
@@ -93,6 +99,8 @@ private slots:
     }
     void cleanup()
     {
+        // An opener a failed check left waiting ends now rather than into the next test's folder.
+        writeFile(releaseOpener, "");
         page.reset();
         qputenv("PATH", previousPath);
         QDir::setCurrent(previousDir);
@@ -285,18 +293,22 @@ private slots:
         QVERIFY(QTest::qWaitForWindowExposed(page.data()));
         page->ensureWidgetVisible(btn);
         QTest::mouseClick(btn, Qt::LeftButton);
-        // The handler waits for the opener, so its log is complete at once.
+        // The click has returned while the opener is still open: the window never waits for a viewer.
         const QString expected = QStringLiteral("argc=1\n[%1]\n").arg(copyName(prefix, timeLabel()->text()));
-        QCOMPARE(QString::fromUtf8(readAll(openLog)), expected);
+        QTRY_COMPARE(QString::fromUtf8(readAll(openLog)), expected);
         QVERIFY(QFileInfo::exists(copyName(prefix, timeLabel()->text())));
+        QVERIFY(writeFile(releaseOpener, ""));
+        QTRY_COMPARE(QString::fromUtf8(readAll(openLog)), expected + QStringLiteral("closed\n"));
     }
 
     void hostileLabelCannotRunCommands()
     {
         timeLabel()->setText(QStringLiteral("x\"; touch pwned; \"$(touch pwned2)`touch pwned3`\\"));
         QTest::mouseClick(page->findChild<QPushButton*>(QStringLiteral("checkFilesBtn")), Qt::LeftButton);
-        QCOMPARE(QString::fromUtf8(readAll(openLog)),
-            QStringLiteral("argc=1\n[传输成功列表-x; touch pwned; (touch pwned2)touch pwned3]\n"));
+        const QString opened = QStringLiteral("argc=1\n[传输成功列表-x; touch pwned; (touch pwned2)touch pwned3]\n");
+        QTRY_COMPARE(QString::fromUtf8(readAll(openLog)), opened);
+        QVERIFY(writeFile(releaseOpener, ""));
+        QTRY_COMPARE(QString::fromUtf8(readAll(openLog)), opened + QStringLiteral("closed\n"));
         QVERIFY(filesHere().isEmpty());
     }
 };

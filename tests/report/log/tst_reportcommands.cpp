@@ -75,37 +75,7 @@ private slots:
         QVERIFY(!built.contains(QLatin1Char(':')));
     }
 
-    void commandLines_data()
-    {
-        QTest::addColumn<QByteArray>("command");
-        QTest::addColumn<QString>("expected");
-        const QString succeededCopy = getDatedName(getSucceededCopyPrefix(), labelText);
-        const QString failedCopy = getDatedName(getFailedCopyPrefix(), labelText);
-        QTest::newRow("copy the failed list") << getCopyCommand(failedReportFile,
-            failedCopy) << QStringLiteral("cp .failed.txt \"传输失败列表-报告生成时间：2024年01月18日-15：30：45\"");
-        QTest::newRow("copy the succeeded list")
-            << getCopyCommand(succeededReportFile, succeededCopy)
-            << QStringLiteral("cp .succeed.txt \"传输成功列表-报告生成时间：2024年01月18日-15：30：45\"");
-        QTest::newRow("restore the succeeded list")
-            << getRestoreCommand(succeededCopy, succeededReportFile)
-            << QStringLiteral("cp \"传输成功列表-报告生成时间：2024年01月18日-15：30：45\" .succeed.txt");
-        QTest::newRow("restore the failed list")
-            << getRestoreCommand(failedCopy, failedReportFile)
-            << QStringLiteral("cp \"传输失败列表-报告生成时间：2024年01月18日-15：30：45\" .failed.txt");
-        QTest::newRow("open the succeeded copy") << getOpenCommand(
-            succeededCopy) << QStringLiteral("xdg-open \"传输成功列表-报告生成时间：2024年01月18日-15：30：45\"");
-        QTest::newRow("open the failed copy") << getOpenCommand(
-            failedCopy) << QStringLiteral("xdg-open \"传输失败列表-报告生成时间：2024年01月18日-15：30：45\"");
-        QTest::newRow("remove the succeeded list") << getRemoveCommand(succeededReportFile) << "rm .succeed.txt";
-        QTest::newRow("remove the failed list") << getRemoveCommand(failedReportFile) << "rm .failed.txt";
-    }
-    void commandLines()
-    {
-        QFETCH(QByteArray, command);
-        QFETCH(QString, expected);
-        QCOMPARE(command, expected.toUtf8());
-    }
-
+    // Checks of the shell runner itself, which the report no longer uses; they go when the runner goes.
     void runnerReturnsExitStatus_data()
     {
         QTest::addColumn<QByteArray>("command");
@@ -135,19 +105,49 @@ private slots:
         const QByteArray lines = QStringLiteral("/home/u/文档/a.txt\t1.5 KB\t15:30:45\t0 秒\n").toUtf8();
         QVERIFY(writeFile(QStringLiteral(".succeed.txt"), lines));
 
-        runShellCommand(getCopyCommand(succeededReportFile, succeededCopy));
+        QVERIFY(copyReportFile(QString::fromLatin1(succeededReportFile), succeededCopy));
         QCOMPARE(readAll(succeededCopy), lines);
 
         QVERIFY(writeFile(QStringLiteral(".succeed.txt"), "damaged\n"));
-        runShellCommand(getRestoreCommand(succeededCopy, succeededReportFile));
+        QVERIFY(copyReportFile(succeededCopy, QString::fromLatin1(succeededReportFile)));
         QCOMPARE(readAll(QStringLiteral(".succeed.txt")), lines);
+    }
+
+    void copyReplacesALongerFileWhole()
+    {
+        const QString failedCopy = getDatedName(getFailedCopyPrefix(), labelText);
+        QVERIFY(writeFile(failedCopy, QByteArray(100000, 'x')));
+        QVERIFY(writeFile(QStringLiteral(".failed.txt"), "short\n"));
+        QVERIFY(copyReportFile(QString::fromLatin1(failedReportFile), failedCopy));
+        QCOMPARE(readAll(failedCopy), QByteArray("short\n"));
+    }
+
+    void copyOfALargeFileIsWhole()
+    {
+        QByteArray bytes;
+        for (int i = 0; bytes.size() < 300000; ++i) {
+            bytes += "/home/u/file-" + QByteArray::number(i) + "\t1 B\t15:30:45\t0 秒\n";
+        }
+        QVERIFY(writeFile(QStringLiteral(".succeed.txt"), bytes));
+        const QString copy = getDatedName(getSucceededCopyPrefix(), labelText);
+        QVERIFY(copyReportFile(QString::fromLatin1(succeededReportFile), copy));
+        QCOMPARE(readAll(copy), bytes);
     }
 
     void copyOfMissingFileFailsQuietly()
     {
         const QString failedCopy = getDatedName(getFailedCopyPrefix(), labelText);
-        QVERIFY(runShellCommand(getCopyCommand(failedReportFile, failedCopy) + " 2>/dev/null") != 0);
+        QVERIFY(!copyReportFile(QString::fromLatin1(failedReportFile), failedCopy));
         QVERIFY(!QFileInfo::exists(failedCopy));
+    }
+
+    void copyOfADirectoryLeavesTheTargetAlone()
+    {
+        QVERIFY(QDir().mkdir(QStringLiteral(".failed.txt")));
+        const QString failedCopy = getDatedName(getFailedCopyPrefix(), labelText);
+        QVERIFY(writeFile(failedCopy, "earlier\n"));
+        QVERIFY(!copyReportFile(QString::fromLatin1(failedReportFile), failedCopy));
+        QCOMPARE(readAll(failedCopy), QByteArray("earlier\n"));
     }
 
     void hostileLabelStaysOneName()
@@ -155,12 +155,65 @@ private slots:
         const QString name = getDatedName(
             getFailedCopyPrefix(), QStringLiteral("x\"; touch pwned; echo \"$(touch pwned2)`touch pwned3`\\"));
         QVERIFY(writeFile(QStringLiteral(".failed.txt"), "line\n"));
-        QCOMPARE(runShellCommand(getCopyCommand(failedReportFile, name)), 0);
+        QVERIFY(copyReportFile(QString::fromLatin1(failedReportFile), name));
         QCOMPARE(readAll(name), QByteArray("line\n"));
         QCOMPARE(QDir::current().entryList(QDir::Files | QDir::Hidden).size(), 2);
         QVERIFY(!QFileInfo::exists(QStringLiteral("pwned")));
         QVERIFY(!QFileInfo::exists(QStringLiteral("pwned2")));
         QVERIFY(!QFileInfo::exists(QStringLiteral("pwned3")));
+    }
+
+    void openerGetsTheNameAsOneArgumentAndIsNotWaitedFor_data()
+    {
+        QTest::addColumn<QString>("label");
+        QTest::newRow("report time") << labelText;
+        QTest::newRow("shell syntax") << QStringLiteral("x'; touch pwned; ' $(touch pwned2) `touch pwned3` | a > b &");
+        QTest::newRow("leading and inner spaces") << QStringLiteral("  a  b  ");
+    }
+    void openerGetsTheNameAsOneArgumentAndIsNotWaitedFor()
+    {
+        // A fake opener, first on PATH: it logs its arguments, then stays open until the test lets it go.
+        const QString bin = workDir->filePath(QStringLiteral("bin"));
+        QVERIFY(QDir().mkpath(bin));
+        const QString log = bin + QStringLiteral("/opened.log");
+        const QString release = bin + QStringLiteral("/release");
+        const QString script
+            = QStringLiteral("#!/bin/sh\necho \"argc=$#\" >> '%1'\n"
+                             "for a in \"$@\"; do printf '[%s]\\n' \"$a\" >> '%1'; done\n"
+                             "i=0; while [ ! -e '%2' ] && [ $i -lt 400 ]; do sleep 0.05; i=$((i+1)); done\n"
+                             "echo closed >> '%1'\n")
+                  .arg(log, release);
+        QVERIFY(writeFile(bin + QStringLiteral("/xdg-open"), script.toUtf8()));
+        QVERIFY(QFile::setPermissions(
+            bin + QStringLiteral("/xdg-open"), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
+        const QByteArray previousPath = qgetenv("PATH");
+        qputenv("PATH", bin.toLocal8Bit() + ':' + previousPath);
+
+        QFETCH(QString, label);
+        const QString name = getDatedName(getSucceededCopyPrefix(), label);
+        const bool started = openReportCopy(name);
+        qputenv("PATH", previousPath);
+        QVERIFY(started);
+
+        // Back while the opener is still open: had it been waited for, the log would say "closed".
+        const QString opened = QStringLiteral("argc=1\n[%1]\n").arg(name);
+        QTRY_COMPARE(QString::fromUtf8(readAll(log)), opened);
+        QVERIFY(writeFile(release, ""));
+        QTRY_COMPARE(QString::fromUtf8(readAll(log)), opened + QStringLiteral("closed\n"));
+        QVERIFY(!QFileInfo::exists(QStringLiteral("pwned")));
+        QVERIFY(!QFileInfo::exists(QStringLiteral("pwned2")));
+        QVERIFY(!QFileInfo::exists(QStringLiteral("pwned3")));
+        QVERIFY(!QFileInfo::exists(QStringLiteral("b")));
+    }
+
+    void openerMissingIsReported()
+    {
+        const QByteArray previousPath = qgetenv("PATH");
+        QVERIFY(QDir().mkpath(workDir->filePath(QStringLiteral("empty"))));
+        qputenv("PATH", workDir->filePath(QStringLiteral("empty")).toLocal8Bit());
+        const bool started = openReportCopy(getSucceededCopyPrefix());
+        qputenv("PATH", previousPath);
+        QVERIFY(!started);
     }
 
     void removeWorkingFiles_data()
