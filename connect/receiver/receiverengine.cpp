@@ -10,6 +10,7 @@
 #include <netinet/in.h>
 #include <sys/socket.h>
 
+#include "common/consoletext.h"
 #include "common/pathtext.h"
 #include "common/resultbits.h"
 #include "common/stages.h"
@@ -339,7 +340,7 @@ void ReceiverEngine::answerFile(TCP::Client* client, uint8_t result, const std::
         --filesLeft;
     }
     receivedBytes += size;
-    std::printf("%s\n%ld file(s) left\n", shown.c_str(), static_cast<long>(filesLeft));
+    std::printf("%s\n%ld file(s) left\n", getConsoleText(shown).c_str(), static_cast<long>(filesLeft));
     std::fflush(stdout);
 }
 

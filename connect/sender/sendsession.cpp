@@ -6,6 +6,7 @@
 #include "connect/sender/applist.h"
 #include "connect/sender/filesource.h"
 #include "connect/sender/installreport.h"
+#include "common/consoletext.h"
 #include "common/pathtext.h"
 #include "common/resultbits.h"
 #include "net/tcpclient.h"
@@ -107,7 +108,7 @@ void SendSession::reportFinished()
     unreported.reset();
     observer.itemResult(file.code, file.path, file.recordedSize, file.start);
     --filesLeft;
-    std::printf("%s\n%ld file(s) left\n", file.path.c_str(), filesLeft);
+    std::printf("%s\n%ld file(s) left\n", getConsoleText(file.path).c_str(), filesLeft);
     std::fflush(stdout);
 }
 
