@@ -16,6 +16,8 @@
 #include "connect/install/installeroutput.h"
 #include "connect/install/installerprocess.h"
 #include "connect/install/installprogress.h"
+#include "connect/install/packagemanagerwait.h"
+#include "connect/sender/installreport.h"
 
 namespace fs = std::filesystem;
 
@@ -27,7 +29,6 @@ const char* const installCommand = "apt update && ACCEPT_EULA=Y apt-get install 
 // and that much silence is taken for a question.
 constexpr int StopCheckMs = 100;
 constexpr int AnswerAfterMs = 500;
-constexpr int BusyRecheckMs = 50;
 
 bool isSet(const std::atomic<bool>* flag)
 {
@@ -72,8 +73,20 @@ std::string AppInstaller::run(const std::string& receivedList, const std::atomic
     const std::string available = Process::run("apt", {"list", "--all-versions"}, stop).output;
     const std::string installList = getInstallList(names, available);
 
-    if (isSet(stop) || !waitForOtherPackageManagers(stop))
+    if (isSet(stop))
         return std::string();
+    switch (PackageManagerWait().wait(stop)) {
+    case PackageManagerWait::Outcome::Stopped:
+        return std::string();
+    case PackageManagerWait::Outcome::GaveUp:
+        // The sender still gets its answer and a report, which installs nothing and says why.
+        showText(OtherPackageManagerReason);
+        if (hooks.installStarted)
+            hooks.installStarted();
+        return installFailureLine(OtherPackageManagerReason);
+    case PackageManagerWait::Outcome::Free:
+        break;
+    }
     if (hooks.installStarted)
         hooks.installStarted();
     if (!runInstaller(installList, stop))
@@ -97,20 +110,6 @@ void AppInstaller::showText(const std::string& text) const
 {
     if (hooks.updateText)
         hooks.updateText(text);
-}
-
-bool AppInstaller::waitForOtherPackageManagers(const std::atomic<bool>* stop) const
-{
-    static const char* const patterns[] = {"^apt\\b", "^apt-get\\b", "^dpkg\\b"};
-    for (;;) {
-        const bool busy = std::any_of(std::begin(patterns), std::end(patterns),
-            [stop](const char* pattern) { return Process::run("pgrep", {pattern}, stop).output.size() >= 2; });
-        if (isSet(stop))
-            return false;
-        if (!busy)
-            return true;
-        std::this_thread::sleep_for(std::chrono::milliseconds(BusyRecheckMs));
-    }
 }
 
 bool AppInstaller::runInstaller(const std::string& installList, const std::atomic<bool>* stop) const

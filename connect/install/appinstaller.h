@@ -8,7 +8,8 @@
 // What the installation tells the outside world while it runs; every hook is optional.
 struct AppInstallerHooks
 {
-    // No other package manager runs any more and the installer is about to start ("S3" goes out here).
+    // The wait for other package managers is over ("S3" goes out here): the installer is about to start, or
+    // the wait gave up and the report will say so.
     std::function<void()> installStarted;
     // Text for the transfer page, UTF-8.
     std::function<void(const std::string&)> updateText;
@@ -29,12 +30,12 @@ public:
     // The report lines (name, size text, each ending in "\n") without the terminating NUL. An empty list
     // does nothing at all and gives an empty report. A set `stop` ends the run within about a second (the
     // installer is ended) with an empty report: nothing counts as installed, as when the connection is lost.
+    // When other package managers keep dpkg locked past the wait's limit nothing is installed and the report
+    // is one failure line with the reason (see installFailureLine).
     std::string run(const std::string& receivedList, const std::atomic<bool>* stop = nullptr);
 
 private:
     void showText(const std::string& text) const;
-    // False when stopped.
-    bool waitForOtherPackageManagers(const std::atomic<bool>* stop) const;
     bool runInstaller(const std::string& installList, const std::atomic<bool>* stop) const;
     std::string reportEntry(const std::string& name) const;
     void copyDesktopEntries(const std::string& name, const std::string& desktopDir) const;

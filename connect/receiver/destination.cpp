@@ -1,5 +1,7 @@
 #include "connect/receiver/destination.h"
 
+#include <algorithm>
+#include <cstddef>
 #include <vector>
 
 #include "common/pathtext.h"
@@ -44,6 +46,31 @@ bool hasParentComponent(const std::string& path)
         }
     }
     return false;
+}
+
+bool isLauncherPlace(const std::string& path, const std::string& home)
+{
+    static const std::string suffix = ".desktop";
+    const std::string base = home.empty() ? std::string(".") : home;
+    if ((path.empty() || path[0] != '/') != (base[0] != '/') || hasParentComponent(path) || hasParentComponent(base)) {
+        return false;
+    }
+    const std::vector<std::string> parts = componentsOf(path);
+    const std::vector<std::string> homeParts = componentsOf(base);
+    if (parts.empty() || parts.size() <= homeParts.size()
+        || !std::equal(homeParts.begin(), homeParts.end(), parts.begin())) {
+        return false;
+    }
+    // A hidden ".desktop" or "x.desktop" in a subfolder is no launcher.
+    const std::string& name = parts.back();
+    if (name.size() <= suffix.size() || name[0] == '.' || !endsWith(name, suffix)) {
+        return false;
+    }
+    const std::vector<std::string> folder(
+        parts.begin() + static_cast<std::ptrdiff_t>(homeParts.size()), parts.end() - 1);
+    static const std::vector<std::vector<std::string>> launcherFolders
+        = {{"桌面"}, {"Desktop"}, {".local", "share", "applications"}};
+    return std::find(launcherFolders.begin(), launcherFolders.end(), folder) != launcherFolders.end();
 }
 
 bool isInside(const std::string& path, const std::string& root)
@@ -92,5 +119,6 @@ Destination destinationFor(const std::string& senderPath, uint32_t homePrefixLen
 
     // ".." is refused on the sender's own text as well as on the result, so no prefix cut can hide it.
     d.allowed = !hasParentComponent(senderPath) && namesAFile(d.path) && isInside(d.path, root);
+    d.executable = d.allowed && isLauncherPlace(d.path, base);
     return d;
 }

@@ -12,12 +12,21 @@ uint64_t saturatingMultiply(uint64_t value, uint64_t factor)
     return value * factor;
 }
 
+constexpr char FailureMark = '!';
+
+bool isFailureLine(const std::string& line)
+{
+    return !line.empty() && line.front() == FailureMark;
+}
+
 bool contains(const std::string& text, char c)
 {
     return text.find(c) != std::string::npos;
 }
 
 } // namespace
+
+const char* const OtherPackageManagerReason = "其他软件包管理器一直在运行";
 
 uint64_t installedSizeBytes(const std::string& sizeText)
 {
@@ -63,7 +72,7 @@ std::vector<InstalledApp> parseInstallReport(const std::string& report)
     std::vector<InstalledApp> apps;
     std::size_t i = 0;
     while (i < lines.size()) {
-        if (lines[i].empty()) {
+        if (lines[i].empty() || isFailureLine(lines[i])) {
             ++i;
             continue;
         }
@@ -77,4 +86,30 @@ std::vector<InstalledApp> parseInstallReport(const std::string& report)
         apps.push_back(std::move(app));
     }
     return apps;
+}
+
+std::string installFailureLine(const std::string& reason)
+{
+    std::string line(1, FailureMark);
+    for (char c : reason) {
+        // One line, whatever the reason says.
+        line += c == '\n' || c == '\r' ? ' ' : c;
+    }
+    return line + "\n";
+}
+
+std::string installFailureReason(const std::string& report)
+{
+    std::size_t start = 0;
+    while (start < report.size()) {
+        std::size_t end = report.find('\n', start);
+        if (end == std::string::npos) {
+            end = report.size();
+        }
+        if (report[start] == FailureMark) {
+            return report.substr(start + 1, end - start - 1);
+        }
+        start = end + 1;
+    }
+    return std::string();
 }

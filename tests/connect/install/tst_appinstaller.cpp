@@ -10,9 +10,13 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QProcess>
 #include <QTemporaryDir>
 
 #include "connect/install/appinstaller.h"
+#include "connect/install/packagemanagerwait.h"
+#include "connect/sender/installreport.h"
+#include "lockholder.h"
 
 namespace {
 
@@ -36,7 +40,8 @@ public:
         if (!root.isValid())
             return false;
         const QString base = root.path();
-        for (const char* folder : {"bin", "tools", "logs", "state/repo", "state/dpkg", "app entries", "home of bob"}) {
+        for (const char* folder :
+            {"bin", "tools", "logs", "state/repo", "state/dpkg", "app entries", "home of bob", "locks"}) {
             if (!QDir().mkpath(base + "/" + folder))
                 return false;
         }
@@ -77,21 +82,18 @@ public:
             "\"$STATE/dpkg/ANY.status\"; exit 0; fi\n"
             "echo \"dpkg-query: package '$2' is not installed\" >&2\n"
             "exit 1\n");
-        writeScript("pgrep",
-            "[ -f \"$STATE/pgrep.sh\" ] && . \"$STATE/pgrep.sh\"\n"
-            "case \"$1\" in '^apt\\b') k=apt ;; '^apt-get\\b') k=apt-get ;; '^dpkg\\b') k=dpkg ;; "
-            "*) k=other ;; esac\n"
-            "f=\"$STATE/busy-$k\"\n"
-            "if [ -f \"$f\" ]; then n=$(cat \"$f\"); if [ \"$n\" -gt 0 ]; then echo $((n-1)) > \"$f\"; "
-            "echo 4242; fi; fi\n"
-            "exit 0\n");
         setState("manual", "");
         setState("available", "Listing...\n");
+        setState("../locks/lock-frontend", "");
+        setState("../locks/lock", "");
         return QDir(home()).mkdir("Desktop");
     }
 
     QString path() const { return root.path(); }
     QString home() const { return root.path() + "/home of bob"; }
+    // dpkg's lock files of the fake system.
+    std::string lockFrontend() const { return root.path().toStdString() + "/locks/lock-frontend"; }
+    std::string dpkgLock() const { return root.path().toStdString() + "/locks/lock"; }
     QString searchPath() const { return root.path() + "/bin:" + root.path() + "/tools"; }
 
     void setState(const QString& name, const QByteArray& content) const
@@ -245,6 +247,8 @@ private slots:
         fake = std::make_unique<FakeSystem>();
         QVERIFY(fake->create());
         qputenv("PATH", fake->searchPath().toUtf8());
+        PackageManagerWait::setLockFiles({fake->lockFrontend(), fake->dpkgLock()});
+        PackageManagerWait::setLimit(std::chrono::seconds(20));
         events.clear();
         progress.clear();
         onStarted = nullptr;
@@ -253,6 +257,7 @@ private slots:
     void cleanup()
     {
         qputenv("PATH", savedPath);
+        PackageManagerWait::restoreDefaults();
         fake.reset();
     }
 
@@ -378,35 +383,90 @@ private slots:
 
     void waitsForOtherPackageManager_data()
     {
-        QTest::addColumn<QString>("busy");
-        QTest::addColumn<int>("callsBeforeStart");
-        // Each busy pass stops at the first check that finds a process; the free pass runs all three.
-        QTest::newRow("apt running") << "apt" << 3 * 1 + 3;
-        QTest::newRow("apt-get running") << "apt-get" << 3 * 2 + 3;
-        QTest::newRow("dpkg running") << "dpkg" << 3 * 3 + 3;
+        QTest::addColumn<bool>("frontendLock");
+        QTest::newRow("apt holds lock-frontend") << true;
+        QTest::newRow("dpkg holds its lock") << false;
     }
     void waitsForOtherPackageManager()
     {
-        QFETCH(QString, busy);
-        QFETCH(int, callsBeforeStart);
-        fake->setState("busy-" + busy, "3");
+        QFETCH(bool, frontendLock);
         fake->setState("available", "Listing...\nvim/stable 2:9.0 amd64\n");
         fake->addToRepository("vim", status("vim", "5"));
-        int pgrepCallsAtStart = -1;
+        auto holder = std::make_unique<LockHolder>();
+        QVERIFY(holder->hold(frontendLock ? fake->lockFrontend() : fake->dpkgLock()));
+        std::atomic<bool> started {false};
         QByteArray pkexecAtStart = "not called";
         onStarted = [&] {
-            pgrepCallsAtStart = fake->callCount("pgrep");
+            started = true;
             pkexecAtStart = fake->log("pkexec");
         };
 
+        std::string report;
+        std::thread worker([&] { report = runWith("vim "); });
+        std::this_thread::sleep_for(std::chrono::milliseconds(1000));
+        const bool startedWhileLocked = started;
+        const QByteArray pkexecWhileLocked = fake->log("pkexec");
+        holder.reset();
+        worker.join();
+
+        QVERIFY(!startedWhileLocked);
+        QVERIFY(pkexecWhileLocked.isEmpty());
+        QCOMPARE(report, std::string("vim\n5\n"));
+        QVERIFY(pkexecAtStart.isEmpty());
+        QCOMPARE(events.count("S3"), 1);
+        QCOMPARE(fake->log("pkexec"), installPrefix + "vim ]\n");
+    }
+
+    // A user's own process named like a package manager is no reason to wait: only the locks count. The real
+    // pgrep is at hand, so a wait that went by process names would see this one.
+    void processNamesDoNotCount()
+    {
+        fake->setState("available", "Listing...\nvim/stable 2:9.0 amd64\n");
+        fake->addToRepository("vim", status("vim", "5"));
+        const QString pgrep = QStandardPaths::findExecutable("pgrep", {"/usr/bin", "/bin"});
+        if (!pgrep.isEmpty())
+            QVERIFY(QFile::link(pgrep, fake->path() + "/tools/pgrep"));
+        QFile helper(fake->path() + "/tools/apt-helper");
+        QVERIFY(QFile::copy(QStandardPaths::findExecutable("sleep", {"/usr/bin", "/bin"}), helper.fileName()));
+        QProcess busy;
+        busy.start(helper.fileName(), {"30"});
+        QVERIFY(busy.waitForStarted());
+        QElapsedTimer timer;
+        timer.start();
+
         QCOMPARE(runWith("vim "), std::string("vim\n5\n"));
 
-        QCOMPARE(pgrepCallsAtStart, callsBeforeStart);
-        QCOMPARE(fake->callCount("pgrep"), callsBeforeStart);
-        QVERIFY(pkexecAtStart.isEmpty());
-        const QByteArray calls = fake->log("pgrep");
-        QVERIFY(calls.startsWith("pgrep [^apt\\b]\n"));
-        QVERIFY(calls.endsWith("pgrep [^apt\\b]\npgrep [^apt-get\\b]\npgrep [^dpkg\\b]\n"));
+        QVERIFY(timer.elapsed() < 10000);
+        busy.kill();
+        busy.waitForFinished();
+    }
+
+    void givesUpWhenTheLocksStayHeld()
+    {
+        PackageManagerWait::setLimit(std::chrono::milliseconds(800));
+        fake->setState("available", "Listing...\nvim/stable 2:9.0 amd64\n");
+        fake->addToRepository("vim", status("vim", "5"));
+        fake->addToRepository("oldtool", status("oldtool", "77"));
+        fake->markInstalled("oldtool");
+        LockHolder holder;
+        QVERIFY(holder.hold(fake->lockFrontend()));
+        QElapsedTimer timer;
+        timer.start();
+
+        const std::string report = runWith("vim oldtool ");
+
+        QVERIFY(timer.elapsed() >= 800);
+        QVERIFY2(timer.elapsed() < 5000, qPrintable(QString::number(timer.elapsed())));
+        QCOMPARE(report, std::string("!其他软件包管理器一直在运行\n"));
+        // The sender still gets its answer, then reads no package and the reason.
+        QCOMPARE(events.count("S3"), 1);
+        QVERIFY(events.contains("text:其他软件包管理器一直在运行"));
+        QVERIFY(parseInstallReport(report).empty());
+        QCOMPARE(installFailureReason(report), std::string("其他软件包管理器一直在运行"));
+        QVERIFY(fake->log("pkexec").isEmpty());
+        QVERIFY(fake->log("apt-get").isEmpty());
+        QVERIFY(!desktopHas("Desktop", "vim app.desktop"));
+        QVERIFY(!desktopHas("Desktop", "oldtool app.desktop"));
     }
 
     void answersQuestions()
@@ -529,9 +589,7 @@ private slots:
     {
         QTest::addColumn<QString>("hook");
         QTest::addColumn<QByteArray>("script");
-        QTest::newRow("apt keeps running") << "busy-apt" << QByteArray("300");
-        QTest::newRow("pgrep does not answer") << "pgrep.sh"
-                                               << ": > \"$STATE/waiting\"\n" + hang;
+        QTest::newRow("apt keeps its lock") << "lock" << QByteArray();
         QTest::newRow("the package list does not come") << "apt.sh"
                                                         << "[ \"$1\" = list ] && : > \"$STATE/waiting\" && " + hang;
     }
@@ -539,15 +597,29 @@ private slots:
     {
         QFETCH(QString, hook);
         QFETCH(QByteArray, script);
-        fake->setState(hook, script);
+        LockHolder holder;
+        if (hook == "lock")
+            QVERIFY(holder.hold(fake->lockFrontend()));
+        else
+            fake->setState(hook, script);
         fake->setState("available", "Listing...\nvim/stable 2:9.0 amd64\n");
         fake->addToRepository("vim", status("vim", "5"));
         fake->addToRepository("oldtool", status("oldtool", "77"));
         fake->markInstalled("oldtool");
 
         std::string report = "not returned";
+        // The lock is asked once the package list is in; some time later the wait is surely on.
+        QElapsedTimer listed;
         const qint64 took = stopOnceReady(
-            "vim oldtool ", [this] { return fake->callCount("pgrep") >= 3 || stateExists("waiting"); }, report);
+            "vim oldtool ",
+            [&] {
+                if (stateExists("waiting"))
+                    return true;
+                if (!listed.isValid() && fake->callCount("apt") >= 1)
+                    listed.start();
+                return listed.isValid() && listed.elapsed() >= 500;
+            },
+            report);
 
         QVERIFY2(took >= 0 && took < 3000, qPrintable(QString::number(took)));
         // Nothing counts as installed, not even what was there before: the sender lists all as failed.
@@ -627,7 +699,7 @@ private slots:
                 QFAIL(line.constData());
         }
         QVERIFY(direct.value("dpkg-query") >= 4);
-        QCOMPARE(direct.value("pgrep"), 3);
+        QCOMPARE(direct.value("pgrep"), 0);
         QCOMPARE(direct.value("apt-mark"), 1);
         QCOMPARE(direct.value("pkexec"), 1);
         // "apt list" directly; "apt update" from the installer's own command line.
