@@ -3,6 +3,7 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QMovie>
+#include <QStringList>
 
 #include "connect/receiver/pairingcode.h"
 #include "ui_pcpairpage.h"
@@ -15,6 +16,23 @@ PCPairPage::PCPairPage(QWidget* parent) : QWidget(parent), ui(new Ui::PCPairPage
     auto* loading = new QMovie(QStringLiteral(":/icons/icons/loading.gif"), QByteArray(), this);
     ui->label_3->setMovie(loading);
     loading->start();
+    setAccessibleName(QStringLiteral("配对码"));
+    updateAccessibleText();
+}
+
+void PCPairPage::updateAccessibleText()
+{
+    QStringList digits;
+    for (int i = 0; i < 6; ++i) {
+        if (!box(i)->text().isEmpty()) {
+            digits << box(i)->text();
+        }
+    }
+    QString text = ui->label->text();
+    if (!digits.isEmpty()) {
+        text += QStringLiteral("：") + digits.join(QLatin1Char(' '));
+    }
+    setAccessibleDescription(text);
 }
 
 PCPairPage::~PCPairPage()
@@ -32,6 +50,7 @@ void PCPairPage::setForNewPC()
     showsOwnCode = true;
     ui->label->setText(QStringLiteral("请在旧电脑输入配对码"));
     code(QString::fromStdString(getPairingCode()));
+    updateAccessibleText();
 }
 
 void PCPairPage::setForOldPC()
@@ -39,6 +58,7 @@ void PCPairPage::setForOldPC()
     showsOwnCode = false;
     code(QString());
     ui->label->setText(QStringLiteral("请输入新电脑的配对码"));
+    updateAccessibleText();
 }
 
 QString PCPairPage::code() const
@@ -56,12 +76,14 @@ void PCPairPage::code(QString text)
         for (int i = 0; i < 6; ++i) {
             box(i)->setText(QString::number(text.at(i).unicode() - '0'));
         }
+        updateAccessibleText();
         return;
     }
     for (int i = 0; i < 6; ++i) {
         box(i)->clear();
     }
     count = 0;
+    updateAccessibleText();
 }
 
 void PCPairPage::keyPressEvent(QKeyEvent* event)
@@ -76,6 +98,7 @@ void PCPairPage::keyPressEvent(QKeyEvent* event)
     if (count < 6 && digit) {
         box(count)->setText(QString::number(key - Qt::Key_0));
         ++count;
+        updateAccessibleText();
         if (count == 6) {
             emit codeReady(code());
         }
@@ -84,5 +107,6 @@ void PCPairPage::keyPressEvent(QKeyEvent* event)
     if (count > 0 && key == Qt::Key_Backspace) {
         --count;
         box(count)->clear();
+        updateAccessibleText();
     }
 }

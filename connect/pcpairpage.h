@@ -38,6 +38,8 @@ protected:
 
 private:
     QLabel* box(int index) const;
+    // Screen readers read the six boxes as one code, with the line above them.
+    void updateAccessibleText();
 
     Ui::PCPairPage* ui;
     int count = 0;

@@ -41,13 +41,23 @@ public:
 
 signals:
     void checked(bool on);
+    // The check box's state changed, by a click or by setChecked.
+    void toggled(bool on);
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
+    // Shows the text cut in the middle to the label's width once it has one, the whole text in a tooltip.
+    void showText();
+
     Ui::ListItem* ui;
     const void* m_model = nullptr;
     QString m_iconName;
     QString m_text;
+    bool laidOut = false;
 };
 
-// Appends a 38 px high row to a plain list widget and returns it.
+// Appends a 38 px high row to a plain list widget and returns it. The list item carries the row's text
+// and check state (kept in step with the row) for screen readers and the Space key.
 ListItem* listWidgetAddItem(QListWidget* list, QString text, QString icon, const void* model);

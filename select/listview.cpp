@@ -16,7 +16,9 @@ ListView::ListView(QWidget* parent) : QWidget(parent), ui(new Ui::ListView)
     ui->deleteBtn->hide();
     listModel = new ListModel(this);
     ui->listView->setModel(listModel);
-    ui->listView->setItemDelegate(new ListItemDelegate(listModel, ui->listView));
+    auto* delegate = new ListItemDelegate(listModel, ui->listView);
+    ui->listView->setItemDelegate(delegate);
+    delegate->watch(ui->listView);
     connect(this, &ListView::enableSearch, this, &ListView::setSearchEnabled);
 }
 

@@ -2,7 +2,10 @@
 
 #include <set>
 
+#include <QKeyEvent>
 #include <QLabel>
+#include <QLineEdit>
+#include <QListView>
 #include <QLayout>
 #include <QListWidget>
 #include <QMessageBox>
@@ -50,6 +53,16 @@ SelectDataView::SelectDataView(QWidget* parent)
     connect(homeRow, &ListItem::checked, this, &SelectDataView::homeItemChecked);
     connect(confRow, &ListItem::checked, this, &SelectDataView::confItemChecked);
     connect(appRow, &ListItem::checked, this, &SelectDataView::appItemChecked);
+
+    ui->filesPage->getList()->setAccessibleName(QStringLiteral("已选文件"));
+    ui->appsPage->getList()->setAccessibleName(QStringLiteral("应用程序"));
+    // Left to right, as the page reads: the two lists of choices, what they chose, then the start.
+    setTabOrder(ui->fileList, ui->confList);
+    setTabOrder(ui->confList, ui->filesPage->findChild<QLineEdit*>(QStringLiteral("lineEdit")));
+    setTabOrder(ui->filesPage->findChild<QLineEdit*>(QStringLiteral("lineEdit")), ui->filesPage->getList());
+    setTabOrder(ui->filesPage->getList(), ui->appsPage->findChild<QLineEdit*>(QStringLiteral("lineEdit")));
+    setTabOrder(ui->appsPage->findChild<QLineEdit*>(QStringLiteral("lineEdit")), ui->appsPage->getList());
+    setTabOrder(ui->appsPage->getList(), ui->pushButton);
 
     connect(ui->filesPage, &ListView::itemDelete, this, &SelectDataView::fileDelete);
     connect(ui->appsPage, &ListView::itemChecked, this, &SelectDataView::appChecked);
@@ -114,8 +127,7 @@ void SelectDataView::updateDiskSize(FreeSpaceMessage message)
         percent = used <= UINT64_MAX / 100 ? used * 100 / message.total : used / (message.total / 100);
     }
     if (percent <= 100) {
-        ui->spaceView->progress = static_cast<int>(percent);
-        ui->spaceView->update();
+        ui->spaceView->setProgress(static_cast<int>(percent));
     }
 }
 
@@ -311,6 +323,18 @@ void SelectDataView::on_confList_itemDoubleClicked(QListWidgetItem* item)
     if (row && !row->isChecked()) {
         row->setChecked(true);
     }
+}
+
+void SelectDataView::keyPressEvent(QKeyEvent* event)
+{
+    const bool enter = event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter;
+    // Enter in the search box only ends the search.
+    if (enter && ui->pushButton->isEnabled() && !qobject_cast<QLineEdit*>(focusWidget())) {
+        event->accept();
+        ui->pushButton->click();
+        return;
+    }
+    QWidget::keyPressEvent(event);
 }
 
 void SelectDataView::on_pushButton_clicked()

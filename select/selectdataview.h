@@ -12,6 +12,7 @@
 #include "select/model/mountpoint.h"
 #include "select/model/selectionmodel.h"
 
+class QKeyEvent;
 class QListWidgetItem;
 class QTimer;
 class FileDialog;
@@ -76,6 +77,10 @@ signals:
 public slots:
     void updateSelectionInfo();
     void AddApp(QString appname, QString icon, QString packagename);
+
+protected:
+    // Enter starts the transfer, as the "开始传输" button would.
+    void keyPressEvent(QKeyEvent* event) override;
 
 private slots:
     void diskItemChecked(bool on);

@@ -66,6 +66,7 @@ void TransferPage::callback(int value, void* page)
 void TransferPage::setProgress(int value)
 {
     ui->progressBar->setValue(value > 100 ? 100 : value);
+    ui->progressBar->setAccessibleDescription(QString::number(ui->progressBar->value()) + QStringLiteral("%"));
 }
 
 void TransferPage::setText(QString text)

@@ -4,6 +4,8 @@
 #include "ui_cloneprogresswidget.h"
 
 namespace {
+// The icons are circles: a fixed square keeps them round whatever room the window leaves the row.
+constexpr int IconSide = 48;
 const char* const greyCaption = "color:#999;";
 const char* const greyLine = "background-color:#D1D1D1D1;";
 } // namespace
@@ -11,6 +13,9 @@ const char* const greyLine = "background-color:#D1D1D1D1;";
 CloneProgressWidget::CloneProgressWidget(QWidget* parent) : QWidget(parent), ui(new Ui::CloneProgressWidget)
 {
     ui->setupUi(this);
+    for (QLabel* icon : {ui->iconLabel_1, ui->iconLabel_2, ui->iconLabel_3, ui->iconLabel_4})
+        icon->setFixedSize(IconSide, IconSide);
+    updateAccessibleText(toInt(Stage::Pairing));
     // Engines emit from worker threads; the automatic connection queues those to the GUI thread.
     connect(this, &CloneProgressWidget::changeProgress, this, &CloneProgressWidget::setProgress, Qt::AutoConnection);
 }
@@ -45,4 +50,12 @@ void CloneProgressWidget::setProgress(int stage)
     ui->iconLabel_4->setPixmap(
         QPixmap(reached(Stage::Done) ? ":/icons/icons/done_highlight.png" : ":/icons/icons/done.png"));
     ui->textLabel_4->setStyleSheet(reached(Stage::Done) ? blueCaption : greyCaption);
+    updateAccessibleText(stage);
+}
+
+void CloneProgressWidget::updateAccessibleText(int stage)
+{
+    const QLabel* captions[] = {ui->textLabel_1, ui->textLabel_2, ui->textLabel_3, ui->textLabel_4};
+    setAccessibleName(QStringLiteral("迁移步骤"));
+    setAccessibleDescription(QStringLiteral("第 %1 步，共 4 步：%2").arg(stage).arg(captions[stage - 1]->text()));
 }

@@ -24,5 +24,8 @@ public slots:
     void setProgress(int stage);
 
 private:
+    // Tells screen readers which stage is current (1 to 4).
+    void updateAccessibleText(int stage);
+
     Ui::CloneProgressWidget* ui;
 };

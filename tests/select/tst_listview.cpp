@@ -395,7 +395,14 @@ private slots:
         QCOMPARE(delegate.sizeHint(option, QModelIndex()), QSize(100, 50));
         row->hide();
         QCOMPARE(delegate.sizeHint(option, model->index(0)), QSize(0, 0));
-        QCOMPARE(model->data(model->index(0), Qt::DisplayRole), QVariant());
+        // The model speaks for the rows (screen readers, Space) and knows nothing past them.
+        QCOMPARE(model->data(model->index(0), Qt::DisplayRole).toString(), QStringLiteral("a"));
+        QCOMPARE(model->data(model->index(0), Qt::AccessibleTextRole).toString(), QStringLiteral("a"));
+        QCOMPARE(model->data(model->index(0), Qt::CheckStateRole).toInt(), int(Qt::Unchecked));
+        row->setChecked(true);
+        QCOMPARE(model->data(model->index(0), Qt::CheckStateRole).toInt(), int(Qt::Checked));
+        QCOMPARE(model->data(model->index(5), Qt::DisplayRole), QVariant());
+        QCOMPARE(model->data(model->index(0), Qt::DecorationRole), QVariant());
     }
 };
 
