@@ -35,7 +35,7 @@ constexpr std::size_t Block = 64 * 1024;
 class Fd
 {
 public:
-    explicit Fd(int fd = -1) : fd(fd) { }
+    explicit Fd(int descriptor = -1) : fd(descriptor) { }
     ~Fd()
     {
         if (fd >= 0) {

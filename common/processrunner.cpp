@@ -24,7 +24,7 @@ constexpr int StopCheckMs = 100;
 class Descriptor
 {
 public:
-    explicit Descriptor(int fd = -1) : fd(fd) { }
+    explicit Descriptor(int descriptor = -1) : fd(descriptor) { }
     ~Descriptor() { reset(); }
     Descriptor(const Descriptor&) = delete;
     Descriptor& operator=(const Descriptor&) = delete;

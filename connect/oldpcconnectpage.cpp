@@ -7,6 +7,7 @@
 #include <QMessageBox>
 #include <QPushButton>
 
+#include "common/stages.h"
 #include "common/widgets/cloneprogresswidget.h"
 #include "common/widgets/pagefit.h"
 #include "connect/sender/connectionwatch.h"
@@ -25,7 +26,6 @@ namespace {
 const char* const FramedStyle = "QStackedWidget#stackedWidget{    background-color: white;    border: 2px solid "
                                 "#D1D1D1D1;    border-radius: 15px;    margin: auto auto;    }";
 constexpr int WatchPeriodMs = 50;
-constexpr int SelectionPage = 2;
 constexpr std::size_t PairReplySize = 2;
 // The pairing reply and the free-space report come at once from a receiver that works; a silent one is
 // given up on after this.
@@ -53,7 +53,7 @@ OldPCConnectPage::OldPCConnectPage(QWidget* parent)
     connect(&messageWait, &MessageWait::failed, this, &OldPCConnectPage::messageFailed);
 
     ui->page_2->setForOldPC();
-    emit ui->progressWidget->changeProgress(1);
+    emit ui->progressWidget->changeProgress(toInt(Stage::Pairing));
     // The selection page is far wider than the others; the window widens only while it shows.
     fitStackToCurrentPage(ui->stackedWidget);
 }
@@ -78,7 +78,7 @@ OldPCView* OldPCConnectPage::GetOldPCView()
 void OldPCConnectPage::Load()
 {
     watchTimer.start(WatchPeriodMs);
-    emit ui->progressWidget->changeProgress(1);
+    emit ui->progressWidget->changeProgress(toInt(Stage::Pairing));
     connecting = false;
     listener.start();
 }
@@ -99,8 +99,8 @@ void OldPCConnectPage::Unload()
     worker.stop();
     client.Close();
     ui->page_2->releaseKeyboard();
-    emit setCurrentIndex(0);
-    emit ui->progressWidget->changeProgress(1);
+    emit setCurrentIndex(toInt(SenderView::List));
+    emit ui->progressWidget->changeProgress(toInt(Stage::Pairing));
     ui->page_5->Clear();
 }
 
@@ -146,7 +146,7 @@ void OldPCConnectPage::connectFinished(int outcome)
     if (outcome == ReceiverConnector::Failed) {
         emit ui->page_4->updateText("连接中断");
         // The cards stay while the failure box is open.
-        emit Done(1);
+        emit Done(toInt(DoneCode::ConnectionFailed));
         connecting = false;
         return;
     }
@@ -156,7 +156,7 @@ void OldPCConnectPage::connectFinished(int outcome)
         paired = false;
         ui->page_2->setForOldPC();
         listener.stop();
-        emit setCurrentIndex(1);
+        emit setCurrentIndex(toInt(SenderView::Pairing));
         ui->page_2->grabKeyboard();
         ui->page_3->setTargetInfo(info.type, QString::fromStdString(info.distro));
         removeWorkingReportFiles();
@@ -217,8 +217,8 @@ void OldPCConnectPage::freeSpaceArrived(QByteArray bytes)
         Socket::applyKey(bytes.data(), static_cast<std::size_t>(bytes.size()), client.key);
     }
     // The selection opens with the receiver's disk already known.
-    emit ui->progressWidget->changeProgress(2);
-    emit setCurrentIndex(SelectionPage);
+    emit ui->progressWidget->changeProgress(toInt(Stage::Selection));
+    emit setCurrentIndex(toInt(SenderView::Selection));
     emit Transfer();
     ui->page_3->updateDiskSize(FreeSpaceMessage::decode(bytes.constData()));
     ui->page_3->Clear();
@@ -254,7 +254,7 @@ void OldPCConnectPage::connectionBroken()
 {
     ui->page_2->releaseKeyboard();
     emit ui->page_4->updateText("连接中断");
-    emit Done(1);
+    emit Done(toInt(DoneCode::ConnectionFailed));
 }
 
 void OldPCConnectPage::sendFiles(std::unordered_map<std::string, uint64_t>& fileMap,
@@ -265,8 +265,8 @@ void OldPCConnectPage::sendFiles(std::unordered_map<std::string, uint64_t>& file
     }
     watchTimer.stop();
     ui->page_5->SyncFile();
-    emit ui->progressWidget->changeProgress(3);
-    emit setCurrentIndex(3);
+    emit ui->progressWidget->changeProgress(toInt(Stage::Transfer));
+    emit setCurrentIndex(toInt(SenderView::Transfer));
     emit ui->page_4->updateWorkText("正在发送数据...");
 
     SendPlan plan;
@@ -296,5 +296,5 @@ void OldPCConnectPage::passwordMsgBox()
 
 void OldPCConnectPage::on_stackedWidget_currentChanged(int index)
 {
-    setStyleSheet(index == SelectionPage ? QString() : QString(FramedStyle));
+    setStyleSheet(index == toInt(SenderView::Selection) ? QString() : QString(FramedStyle));
 }

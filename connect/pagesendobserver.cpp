@@ -1,13 +1,14 @@
 #include "connect/pagesendobserver.h"
 
+#include "common/stages.h"
 #include "common/widgets/cloneprogresswidget.h"
 #include "connect/oldpcconnectpage.h"
 #include "report/resultpage.h"
 #include "transfer/transferpage.h"
 
 PageSendObserver::PageSendObserver(
-    OldPCConnectPage* page, CloneProgressWidget* steps, TransferPage* transfer, ResultPage* report)
-    : page(page), steps(steps), transfer(transfer), report(report)
+    OldPCConnectPage* senderPage, CloneProgressWidget* stepIndicator, TransferPage* transferPage, ResultPage* reportPage)
+    : page(senderPage), steps(stepIndicator), transfer(transferPage), report(reportPage)
 { }
 
 void PageSendObserver::runStarted(TimePoint start)
@@ -38,8 +39,8 @@ void PageSendObserver::itemResult(int result, const std::string& name, uint64_t 
 
 void PageSendObserver::runFinished()
 {
-    emit steps->changeProgress(4);
+    emit steps->changeProgress(toInt(Stage::Done));
     emit report->UpdatePageRequest();
-    emit page->setCurrentIndex(4);
-    emit page->Done(2);
+    emit page->setCurrentIndex(toInt(SenderView::Report));
+    emit page->Done(toInt(DoneCode::SenderFinished));
 }

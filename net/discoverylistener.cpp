@@ -8,8 +8,8 @@
 #include "net/announcement.h"
 #include "net/socket.h"
 
-DiscoveryListener::DiscoveryListener(UDP::Server& server, HostTable& hosts, bool& hostsChanged)
-    : server(server), hosts(hosts), hostsChanged(hostsChanged)
+DiscoveryListener::DiscoveryListener(UDP::Server& socket, HostTable& table, bool& changed)
+    : server(socket), hosts(table), hostsChanged(changed)
 { }
 
 DiscoveryListener::~DiscoveryListener()

@@ -19,8 +19,8 @@ constexpr int Backlog = 5;
 
 } // namespace
 
-Server::Server(const char* host, uint16_t port, uint64_t maxClients)
-    : maxClients(maxClients), socket(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0))
+Server::Server(const char* host, uint16_t port, uint64_t capacity)
+    : maxClients(capacity), socket(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0))
 {
     resolved = Socket::resolveAddress(host, port, address);
 }

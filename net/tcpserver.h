@@ -10,6 +10,7 @@
 #include <netinet/in.h>
 
 #include "net/tcpclient.h"
+#include "net/wire.h"
 
 namespace TCP {
 
@@ -20,7 +21,7 @@ using ServerCallback = void (*)(Client*, void*);
 class Server
 {
 public:
-    Server(const char* host, uint16_t port, uint64_t maxClients = 32);
+    Server(const char* host, uint16_t port, uint64_t maxClients = Wire::ServerCapacity);
     ~Server();
     Server(const Server&) = delete;
     Server& operator=(const Server&) = delete;

@@ -53,7 +53,7 @@ run)
     ;;
 test)
     setup
-    build "$root/build"
+    build "$root/build" -DMOVANTA_WERROR=ON
     status=0
     (cd "$root/build" && ctest --output-on-failure -j"$jobs") || status=1
     if [ -f "$root/tools/sanitizers.sh" ]; then

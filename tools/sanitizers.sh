@@ -1,11 +1,11 @@
 #!/usr/bin/env bash
 # Builds the threaded tests with ThreadSanitizer and runs them; any report fails the run.
-#   TSAN_TESTS   CTest regular expression of the tests to run (default: sockets, connection pages, selection)
+#   TSAN_TESTS   CTest regular expression of the tests to run (default: sockets, helpers, engines, selection, report)
 set -euo pipefail
 
 root=$(cd "$(dirname "$0")/.." && pwd)
 build="$root/build-tsan"
-tests_regex=${TSAN_TESTS:-'^(net\..*|select\.(selectscan|inventory|selectpage|listview)|connect\.(receiverfiles|receiverpairing|senderengine)|transfer\.transferpage)$'}
+tests_regex=${TSAN_TESTS:-'^(net\..*|common\..*|select\.(selectscan|inventory|selectpage|listview|selectionmodel)|connect\.(receiverfiles|receiverpairing|senderengine|receiverconnector)|report\.(resultthreads|reportlog)|transfer\.transferpage)$'}
 jobs=${TSAN_JOBS:-2}
 
 cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DMOVANTA_SANITIZE=thread -DMOVANTA_BENCH=OFF >/dev/null

@@ -17,11 +17,13 @@
 #include "connect/install/installerprocess.h"
 #include "connect/install/installprogress.h"
 #include "connect/install/packagemanagerwait.h"
-#include "connect/sender/installreport.h"
 
 namespace fs = std::filesystem;
 
 namespace {
+
+const char* const OtherPackageManagerReason = "其他软件包管理器一直在运行";
+
 
 const char* const installCommand = "apt update && ACCEPT_EULA=Y apt-get install -y --no-install-recommends ";
 
@@ -79,11 +81,12 @@ std::string AppInstaller::run(const std::string& receivedList, const std::atomic
     case PackageManagerWait::Outcome::Stopped:
         return std::string();
     case PackageManagerWait::Outcome::GaveUp:
-        // The sender still gets its answer and a report, which installs nothing and says why.
+        // The sender still gets its answer and an empty report, which every sender reads as nothing
+        // installed; the reason shows here.
         showText(OtherPackageManagerReason);
         if (hooks.installStarted)
             hooks.installStarted();
-        return installFailureLine(OtherPackageManagerReason);
+        return std::string();
     case PackageManagerWait::Outcome::Free:
         break;
     }

@@ -30,8 +30,8 @@ public:
     // The report lines (name, size text, each ending in "\n") without the terminating NUL. An empty list
     // does nothing at all and gives an empty report. A set `stop` ends the run within about a second (the
     // installer is ended) with an empty report: nothing counts as installed, as when the connection is lost.
-    // When other package managers keep dpkg locked past the wait's limit nothing is installed and the report
-    // is one failure line with the reason (see installFailureLine).
+    // When other package managers keep dpkg locked past the wait's limit nothing is installed, the page
+    // says why and the report is empty.
     std::string run(const std::string& receivedList, const std::atomic<bool>* stop = nullptr);
 
 private:

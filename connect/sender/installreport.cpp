@@ -26,7 +26,6 @@ bool contains(const std::string& text, char c)
 
 } // namespace
 
-const char* const OtherPackageManagerReason = "其他软件包管理器一直在运行";
 
 uint64_t installedSizeBytes(const std::string& sizeText)
 {
@@ -88,28 +87,4 @@ std::vector<InstalledApp> parseInstallReport(const std::string& report)
     return apps;
 }
 
-std::string installFailureLine(const std::string& reason)
-{
-    std::string line(1, FailureMark);
-    for (char c : reason) {
-        // One line, whatever the reason says.
-        line += c == '\n' || c == '\r' ? ' ' : c;
-    }
-    return line + "\n";
-}
 
-std::string installFailureReason(const std::string& report)
-{
-    std::size_t start = 0;
-    while (start < report.size()) {
-        std::size_t end = report.find('\n', start);
-        if (end == std::string::npos) {
-            end = report.size();
-        }
-        if (report[start] == FailureMark) {
-            return report.substr(start + 1, end - start - 1);
-        }
-        start = end + 1;
-    }
-    return std::string();
-}

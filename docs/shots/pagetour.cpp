@@ -347,9 +347,9 @@ void PageTour::selection(QWidget* senderPage)
     }
 
     // Checking the disk row opens the browser; it is shown inside the home folder with two folders ticked.
-    if (ListItem* disk = rowWidget(fileList, 0)) {
+    if (ListItem* diskRow = rowWidget(fileList, 0)) {
         grabModal(
-            QStringLiteral("filebrowser.png"), QStringLiteral("取消"), [&]() { disk->setChecked(true); },
+            QStringLiteral("filebrowser.png"), QStringLiteral("取消"), [&]() { diskRow->setChecked(true); },
             [](QWidget* modal) {
                 auto* dialog = qobject_cast<FileDialog*>(modal);
                 if (!dialog) {

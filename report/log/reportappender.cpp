@@ -7,7 +7,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-ReportAppender::ReportAppender(std::string path) : path(std::move(path)) { }
+ReportAppender::ReportAppender(std::string filePath) : path(std::move(filePath)) { }
 
 ReportAppender::~ReportAppender()
 {

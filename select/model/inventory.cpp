@@ -94,16 +94,6 @@ std::string firstLine(const std::string& text)
     return text.substr(0, text.find('\n'));
 }
 
-std::string desktopEntryCommand(const std::string& package)
-{
-    return "dpkg-query -L " + package + " | grep -m 1 -E '^.*\\.desktop$'";
-}
-
-std::string iconFileCommand(const std::string& package)
-{
-    return "dpkg-query -L " + package + " | grep -m 1 -E '^/usr/share/icons/.*\\.png$'";
-}
-
 std::string firstDesktopEntry(const std::string& fileList)
 {
     return firstLineWith(fileList, std::string(), ".desktop");

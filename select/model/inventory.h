@@ -14,12 +14,8 @@ std::vector<std::string> parsePackageList(const std::string& output);
 // The text up to the first line feed.
 std::string firstLine(const std::string& text);
 
-std::string desktopEntryCommand(const std::string& package);
-std::string iconFileCommand(const std::string& package);
-
 // The first line of "dpkg-query -L" output that names a desktop entry (ends in ".desktop"), or that names
-// a PNG icon below /usr/share/icons; empty when there is none. Run "dpkg-query -L NAME" with an argument
-// list and pass its output: what the command lines above filter through grep.
+// a PNG icon below /usr/share/icons; empty when there is none.
 std::string firstDesktopEntry(const std::string& fileList);
 std::string firstIconFile(const std::string& fileList);
 

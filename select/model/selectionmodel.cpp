@@ -6,7 +6,6 @@
 #include <iterator>
 #include <system_error>
 
-#include "common/commandpipe.h"
 #include "common/processrunner.h"
 #include "select/model/inventory.h"
 #include "select/model/networkcheck.h"
@@ -336,7 +335,9 @@ void SelectionModel::loadApp(const std::string& package)
     }
     QString appName = QString::fromStdString(package);
     QString icon = QStringLiteral("cube");
-    const std::string entryPath = firstLine(getCommandOutput(desktopEntryCommand(package)));
+    // One listing of the package's files serves both the desktop entry and the icon.
+    const std::string files = Process::output("dpkg-query", {"-L", package});
+    const std::string entryPath = firstDesktopEntry(files);
     std::error_code ec;
     if (!entryPath.empty() && fs::is_regular_file(entryPath, ec)) {
         const std::string entry = readSmallFile(entryPath);
@@ -349,7 +350,7 @@ void SelectionModel::loadApp(const std::string& package)
             if (iconValue.find('/') != std::string::npos && fs::is_regular_file(iconValue, ec)) {
                 icon = QString::fromStdString(iconValue);
             } else {
-                const std::string iconFile = firstLine(getCommandOutput(iconFileCommand(package)));
+                const std::string iconFile = firstIconFile(files);
                 if (iconFile.find('/') != std::string::npos) {
                     icon = QString::fromStdString(iconFile);
                 }

@@ -36,6 +36,32 @@ private slots:
         QCOMPARE(QString::fromStdString(r.output), QString("a\nb\n"));
     }
 
+    // Exit statuses and output of fixed command lines, the only ones that go through a shell.
+    void fixedLines_data()
+    {
+        QTest::addColumn<QByteArray>("line");
+        QTest::addColumn<QByteArray>("output");
+        QTest::addColumn<int>("status");
+        QTest::newRow("nothing") << QByteArray("true") << QByteArray() << 0;
+        QTest::newRow("exit 3") << QByteArray("exit 3") << QByteArray() << 3;
+        QTest::newRow("error output not taken") << QByteArray("echo out; echo err >&2") << QByteArray("out\n") << 0;
+        QTest::newRow("unknown command") << QByteArray("movanta-no-such-command-x 2>/dev/null") << QByteArray() << 127;
+        QTest::newRow("killed by a signal") << QByteArray("kill -9 $$") << QByteArray() << -1;
+        QTest::newRow("exactly 255 bytes") << QByteArray("head -c 255 /dev/zero | tr '\\0' a") << QByteArray(255, 'a')
+                                           << 0;
+        QTest::newRow("utf-8") << QStringLiteral("echo 你好").toUtf8() << QStringLiteral("你好\n").toUtf8() << 0;
+    }
+    void fixedLines()
+    {
+        QFETCH(QByteArray, line);
+        QFETCH(QByteArray, output);
+        QFETCH(int, status);
+        const Process::Result r = Process::runFixedShellLine(line.toStdString());
+        QVERIFY(r.started);
+        QCOMPARE(QByteArray::fromStdString(r.output), output);
+        QCOMPARE(r.exitCode, status);
+    }
+
     // Large output is read while the program writes, so a full pipe never stalls it.
     void largeOutputIsReadWhole()
     {

@@ -12,7 +12,7 @@
 
 namespace NetTest {
 
-Fd::Fd(int fd) : fd(fd) { }
+Fd::Fd(int descriptor) : fd(descriptor) { }
 
 Fd::~Fd()
 {

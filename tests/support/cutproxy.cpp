@@ -24,7 +24,7 @@ sockaddr_in loopback(uint16_t port)
 class Fd
 {
 public:
-    explicit Fd(int fd) : fd(fd) { }
+    explicit Fd(int descriptor) : fd(descriptor) { }
     ~Fd()
     {
         if (fd >= 0) {
@@ -57,7 +57,7 @@ bool writeAll(int fd, const char* data, std::size_t n)
 
 } // namespace
 
-CutProxy::CutProxy(uint16_t listenPort, uint16_t upstreamPort) : listenPort(listenPort), upstreamPort(upstreamPort) { }
+CutProxy::CutProxy(uint16_t ownPort, uint16_t targetPort) : listenPort(ownPort), upstreamPort(targetPort) { }
 
 CutProxy::~CutProxy()
 {

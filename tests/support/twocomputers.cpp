@@ -33,8 +33,8 @@ void skipTest(const QString& why)
     std::_Exit(77);
 }
 
-TwoComputers::TwoComputers(QString program, QString receiverAddress, QString senderAddress)
-    : program(std::move(program)), receiverAddress(std::move(receiverAddress)), senderAddress(std::move(senderAddress))
+TwoComputers::TwoComputers(QString peerProgram, QString receiverCidr, QString senderCidr)
+    : program(std::move(peerProgram)), receiverAddress(std::move(receiverCidr)), senderAddress(std::move(senderCidr))
 {
     receiverComputer.role = "receiver";
     senderComputer.role = "sender";

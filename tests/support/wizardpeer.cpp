@@ -13,7 +13,8 @@ const QByteArray Marker = "@@E2E@@ ";
 
 } // namespace
 
-Peer::Peer(const QString& role, const QString& home, const QString& workDir) : role(role), home(home), workDir(workDir)
+Peer::Peer(const QString& peerRole, const QString& peerHome, const QString& peerWorkDir)
+    : role(peerRole), home(peerHome), workDir(peerWorkDir)
 {
     // Drained whenever the test's event loop runs, also while it waits for the other computer: a child whose
     // output pipe is full stops in the middle of a migration.

@@ -457,12 +457,10 @@ private slots:
 
         QVERIFY(timer.elapsed() >= 800);
         QVERIFY2(timer.elapsed() < 5000, qPrintable(QString::number(timer.elapsed())));
-        QCOMPARE(report, std::string("!其他软件包管理器一直在运行\n"));
-        // The sender still gets its answer, then reads no package and the reason.
+        // The sender still gets its answer and reads no package; the receiver's page says why.
+        QVERIFY(report.empty());
         QCOMPARE(events.count("S3"), 1);
         QVERIFY(events.contains("text:其他软件包管理器一直在运行"));
-        QVERIFY(parseInstallReport(report).empty());
-        QCOMPARE(installFailureReason(report), std::string("其他软件包管理器一直在运行"));
         QVERIFY(fake->log("pkexec").isEmpty());
         QVERIFY(fake->log("apt-get").isEmpty());
         QVERIFY(!desktopHas("Desktop", "vim app.desktop"));

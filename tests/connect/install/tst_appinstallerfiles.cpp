@@ -7,7 +7,6 @@
 #include <QTemporaryDir>
 
 #include "connect/install/appinstaller.h"
-#include "common/execoutput.h"
 
 // The local side effects of an installation: the desktop folder, the copied entries, their execute bits,
 // and the shell helper the package queries go through.
@@ -119,24 +118,6 @@ private slots:
         QCOMPARE(copyDesktopEntryFiles({"/etc/hostname"}, "/nonexistent/movanta/desktop"), 0);
     }
 
-    void execOutput_data()
-    {
-        QTest::addColumn<QByteArray>("command");
-        QTest::addColumn<QByteArray>("output");
-        QTest::newRow("short") << QByteArray("echo hello") << QByteArray("hello\n");
-        QTest::newRow("nothing") << QByteArray("true") << QByteArray();
-        QTest::newRow("pipe through the shell") << QByteArray("printf 'a\\nb\\n' | grep b") << QByteArray("b\n");
-        QTest::newRow("error output not taken") << QByteArray("echo out; echo err >&2") << QByteArray("out\n");
-        QTest::newRow("unknown command") << QByteArray("movanta-no-such-command-x 2>/dev/null") << QByteArray();
-        QTest::newRow("exactly 255 bytes") << QByteArray("head -c 255 /dev/zero | tr '\\0' a") << QByteArray(255, 'a');
-        QTest::newRow("many pieces") << QByteArray("head -c 100000 /dev/zero | tr '\\0' b") << QByteArray(100000, 'b');
-    }
-    void execOutput()
-    {
-        QFETCH(QByteArray, command);
-        QFETCH(QByteArray, output);
-        QCOMPARE(QByteArray::fromStdString(getExecOutput(command.toStdString())), output);
-    }
 };
 
 MOVANTA_TEST_MAIN(TestAppInstallerFiles)

@@ -1,7 +1,6 @@
 #include "testmain.h"
 
 #include "report/log/reportcommands.h"
-#include "common/shellcommand.h"
 
 namespace {
 
@@ -73,30 +72,6 @@ private slots:
         const QString built = getDatedName(prefix, label);
         QCOMPARE(built, name);
         QVERIFY(!built.contains(QLatin1Char(':')));
-    }
-
-    // Checks of the shell runner itself, which the report no longer uses; they go when the runner goes.
-    void runnerReturnsExitStatus_data()
-    {
-        QTest::addColumn<QByteArray>("command");
-        QTest::addColumn<int>("status");
-        QTest::newRow("true") << QByteArray("true") << 0;
-        QTest::newRow("exit 3") << QByteArray("exit 3") << 3;
-        QTest::newRow("unknown command") << QByteArray("movanta-no-such-command-here 2>/dev/null") << 127;
-        QTest::newRow("killed by a signal") << QByteArray("kill -9 $$") << -1;
-    }
-    void runnerReturnsExitStatus()
-    {
-        QFETCH(QByteArray, command);
-        QFETCH(int, status);
-        QCOMPARE(runShellCommand(command), status);
-    }
-
-    void runnerPassesUtf8AndWaits()
-    {
-        // The command has finished when the runner returns: its file is there at once.
-        QCOMPARE(runShellCommand(QStringLiteral("sleep 0.2; echo 你好 > \"名字 ：甲\"").toUtf8()), 0);
-        QCOMPARE(readAll(QStringLiteral("名字 ：甲")), QStringLiteral("你好\n").toUtf8());
     }
 
     void copyAndRestoreForReal()

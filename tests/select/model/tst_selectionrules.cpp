@@ -146,14 +146,6 @@ private slots:
         QVERIFY(parsePackageList("only-partial").empty());
     }
 
-    void commandLines()
-    {
-        QCOMPARE(QString::fromStdString(desktopEntryCommand("vlc")),
-            QStringLiteral("dpkg-query -L vlc | grep -m 1 -E '^.*\\.desktop$'"));
-        QCOMPARE(QString::fromStdString(iconFileCommand("vlc")),
-            QStringLiteral("dpkg-query -L vlc | grep -m 1 -E '^/usr/share/icons/.*\\.png$'"));
-    }
-
     void desktopNames_data()
     {
         QTest::addColumn<QString>("entry");

@@ -81,7 +81,7 @@ std::string utf8(const QString& s)
     return s.toUtf8().toStdString();
 }
 
-LineReader::LineReader(int fd) : fd(fd) { }
+LineReader::LineReader(int descriptor) : fd(descriptor) { }
 
 bool LineReader::fill()
 {
@@ -151,8 +151,8 @@ void setReplyStream(std::FILE* stream)
     replyStream = stream;
 }
 
-WizardDriver::WizardDriver(std::string role, std::string marker, int stepTimeoutMs)
-    : role(std::move(role)), marker(std::move(marker)), stepTimeoutMs(stepTimeoutMs), mainWindow(new MainWindow)
+WizardDriver::WizardDriver(std::string roleName, std::string replyMarker, int stepTimeout)
+    : role(std::move(roleName)), marker(std::move(replyMarker)), stepTimeoutMs(stepTimeout), mainWindow(new MainWindow)
 {
     mainWindow->show();
     newPage = mainWindow->findChild<NewPCConnectPage*>();
