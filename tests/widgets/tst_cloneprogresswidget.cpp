@@ -87,10 +87,9 @@ private slots:
         }
     }
 
-    void formAndStartLook()
+    void formAndCaptions()
     {
         CloneProgressWidget w;
-        QCOMPARE(w.styleSheet(), QString(".Line{\n\tborder: 0 none;\n}\n.QLabel{\n\tcolor:#999;\n}"));
         const QStringList captions = {"配对连接", "选择数据", "迁移数据", "迁移完成"};
         for (int s = 1; s <= 4; ++s) {
             QLabel* caption = w.findChild<QLabel*>(QString("textLabel_%1").arg(s));
