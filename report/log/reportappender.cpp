@@ -7,6 +7,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "common/writeall.h"
+
 ReportAppender::ReportAppender(std::string filePath) : path(std::move(filePath)) { }
 
 ReportAppender::~ReportAppender()
@@ -33,20 +35,7 @@ bool ReportAppender::append(const std::string& line)
     if (!ensureOpen()) {
         return false;
     }
-    const char* data = line.data();
-    std::size_t left = line.size();
-    while (left > 0) {
-        const ssize_t n = ::write(fd, data, left);
-        if (n < 0 && errno == EINTR) {
-            continue;
-        }
-        if (n <= 0) {
-            return false;
-        }
-        data += n;
-        left -= static_cast<std::size_t>(n);
-    }
-    return true;
+    return writeAll(fd, line.data(), line.size());
 }
 
 void ReportAppender::close()

@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include "common/processrunner.h"
+#include "common/writeall.h"
 
 const char* const succeededReportFile = ".succeed.txt";
 const char* const failedReportFile = ".failed.txt";
@@ -37,22 +38,6 @@ public:
 private:
     const int fd;
 };
-
-bool writeAll(int fd, const char* data, std::size_t left)
-{
-    while (left > 0) {
-        const ssize_t n = ::write(fd, data, left);
-        if (n < 0 && errno == EINTR) {
-            continue;
-        }
-        if (n <= 0) {
-            return false;
-        }
-        data += n;
-        left -= static_cast<std::size_t>(n);
-    }
-    return true;
-}
 
 } // namespace
 
