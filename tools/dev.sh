@@ -2,6 +2,7 @@
 # Set-up, build, run and test for Movanta on Debian 12.
 #   tools/dev.sh run    install what is missing, build, start the wizard
 #   tools/dev.sh test   install what is missing, build, run every test
+# Run them as yourself: sudo is asked for only when packages are missing.
 set -euo pipefail
 
 cd "$(dirname "$0")/.."
@@ -45,9 +46,24 @@ build() {
     cmake --build "$dir" -j"$jobs"
 }
 
+# Started with sudo anyway: only apt needed it. The program and its build belong to the user who called
+# sudo; the wizard never runs as root (it would write into root's home and install without a password).
+as_calling_user() {
+    if [ "$(id -u)" -eq 0 ] && [ -n "${SUDO_USER:-}" ] && [ "$SUDO_USER" != root ]; then
+        exec runuser -u "$SUDO_USER" -- env HOME="$(getent passwd "$SUDO_USER" | cut -d: -f6)" \
+            DISPLAY="${DISPLAY:-}" XAUTHORITY="${XAUTHORITY:-}" WAYLAND_DISPLAY="${WAYLAND_DISPLAY:-}" \
+            XDG_RUNTIME_DIR="/run/user/$(id -u "$SUDO_USER")" LANG="${LANG:-C.UTF-8}" "$@"
+    fi
+}
+
 case "${1:-}" in
 run)
     setup
+    as_calling_user "$0" run
+    if [ "$(id -u)" -eq 0 ]; then
+        echo "Movanta does not run as root: start it as the user whose data it moves." >&2
+        exit 1
+    fi
     build "$root/build"
     exec "$root/build/movanta"
     ;;
