@@ -53,6 +53,9 @@ OldPCConnectPage::OldPCConnectPage(QWidget* parent)
     connect(&messageWait, &MessageWait::failed, this, &OldPCConnectPage::messageFailed);
 
     ui->page_2->setForOldPC();
+    // The digits go to the pairing page by focus, not by a keyboard grab that would hold every other
+    // window's keys too.
+    ui->page_2->setFocusPolicy(Qt::StrongFocus);
     emit ui->progressWidget->changeProgress(toInt(Stage::Pairing));
     // The selection page is far wider than the others; the window widens only while it shows.
     fitStackToCurrentPage(ui->stackedWidget);
@@ -98,7 +101,7 @@ void OldPCConnectPage::Unload()
     listener.stop();
     worker.stop();
     client.Close();
-    ui->page_2->releaseKeyboard();
+    ui->page_2->clearFocus();
     emit setCurrentIndex(toInt(SenderView::List));
     emit ui->progressWidget->changeProgress(toInt(Stage::Pairing));
     ui->page_5->Clear();
@@ -157,7 +160,7 @@ void OldPCConnectPage::connectFinished(int outcome)
         ui->page_2->setForOldPC();
         listener.stop();
         emit setCurrentIndex(toInt(SenderView::Pairing));
-        ui->page_2->grabKeyboard();
+        ui->page_2->setFocus(Qt::OtherFocusReason);
         ui->page_3->setTargetInfo(info.type, QString::fromStdString(info.distro));
         removeWorkingReportFiles();
     }
@@ -189,12 +192,12 @@ void OldPCConnectPage::pairReplyArrived(const QByteArray& reply)
     unsetCursor();
     // "S0" pairs; any other pair of bytes is a wrong code, after which the user erases and types again.
     if (reply.size() != int(PairReplySize) || reply[1] != '0') {
-        ui->page_2->grabKeyboard();
+        ui->page_2->setFocus(Qt::OtherFocusReason);
         return;
     }
     const QByteArray key = ui->page_2->code().toUtf8();
     client.key.assign(key.begin(), key.end());
-    ui->page_2->releaseKeyboard();
+    ui->page_2->clearFocus();
     paired = true;
     Paired();
 }
@@ -252,7 +255,7 @@ void OldPCConnectPage::messageFailed()
 
 void OldPCConnectPage::connectionBroken()
 {
-    ui->page_2->releaseKeyboard();
+    ui->page_2->clearFocus();
     emit ui->page_4->updateText("连接中断");
     emit Done(toInt(DoneCode::ConnectionFailed));
 }

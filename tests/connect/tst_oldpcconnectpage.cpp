@@ -150,7 +150,9 @@ private:
         QTest::mouseClick(cards(page).first(), Qt::LeftButton);
         QTRY_COMPARE(stack(page)->currentIndex(), 1);
         auto* pair = page.findChild<PCPairPage*>("page_2");
-        QCOMPARE(QWidget::keyboardGrabber(), static_cast<QWidget*>(pair));
+        // The digits reach the page by focus; nothing grabs the keyboard.
+        QCOMPARE(page.focusWidget(), static_cast<QWidget*>(pair));
+        QVERIFY(QWidget::keyboardGrabber() == nullptr);
 
         QTest::keyClicks(pair, "111111");
         // The typing waits for the receiver's answer to the wrong code.
@@ -360,6 +362,7 @@ private slots:
         QCOMPARE(stack(page)->currentIndex(), 2);
         QCOMPARE(transfer.count(), 1);
         QVERIFY(QWidget::keyboardGrabber() == nullptr);
+        QVERIFY(page.focusWidget() != page.findChild<PCPairPage*>("page_2"));
         auto* select = page.findChild<SelectDataView*>("page_3");
         QCOMPARE(labelText(select, "totalSpaceL"), QString("100 GB"));
         QCOMPARE(labelText(select, "freeL"), QString("25 GB"));
