@@ -63,10 +63,12 @@ void MainWindow::hideBottom()
 
 void MainWindow::done(int code)
 {
-    if (code == toInt(DoneCode::ConnectionFailed)) {
+    if (code == toInt(DoneCode::ConnectionFailed) && !failureBoxOpen) {
+        failureBoxOpen = true;
         QMessageBox box(QMessageBox::Warning, "提示", "连接断开!");
         box.addButton("确定", QMessageBox::AcceptRole);
         box.exec();
+        failureBoxOpen = false;
     }
     ui->bottomContent->setCurrentIndex(toInt(BottomBar::Finished));
     ui->bottomContent->show();

@@ -36,4 +36,6 @@ private:
     int lastIndex;
     NewPCConnectPage* newPCPage;
     OldPCConnectPage* oldPCPage;
+    // One "连接断开!" at a time: further failures while it is open add nothing to say.
+    bool failureBoxOpen = false;
 };

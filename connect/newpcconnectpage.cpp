@@ -10,14 +10,15 @@
 #include "transfer/transferpage.h"
 #include "ui_newpcconnectpage.h"
 
-NewPCConnectPage::NewPCConnectPage(QWidget* parent) : QWidget(parent), ui(new Ui::NewPCConnectPage)
+NewPCConnectPage::NewPCConnectPage(QWidget* parent, const ReceiverLimits& limits)
+    : QWidget(parent), ui(new Ui::NewPCConnectPage)
 {
     ui->setupUi(this);
     ui->verticalLayout->setAlignment(Qt::AlignHCenter);
     // Drawn once: every connection of this run uses the same code.
     ui->page_2->setForNewPC();
     ReceiverEvents& events = *this;
-    engine = std::make_unique<ReceiverEngine>(ui->page_2->code().toStdString(), events);
+    engine = std::make_unique<ReceiverEngine>(ui->page_2->code().toStdString(), events, limits);
     connect(this, &NewPCConnectPage::setCurrentIndex, ui->view, &QStackedWidget::setCurrentIndex);
 }
 
@@ -33,8 +34,13 @@ void NewPCConnectPage::Load()
     emit ui->progressWidget->changeProgress(toInt(Stage::Pairing));
     stopServer();
     server = std::make_unique<TCP::Server>("0.0.0.0", Wire::TcpPort, Wire::ServerCapacity);
-    server->Listen(&NewPCConnectPage::OnConn, this, false);
-    announcer.start();
+    listening = server->Listen(&NewPCConnectPage::OnConn, this, false);
+    loaded = true;
+    ui->page->showListenFailure(!listening);
+    // Senders that hear this computer connect to port 4399: only announced when that is really this one.
+    if (listening) {
+        announcer.start();
+    }
 }
 
 void NewPCConnectPage::stopServer()
@@ -53,9 +59,13 @@ void NewPCConnectPage::stopServer()
 
 void NewPCConnectPage::Unload()
 {
+    loaded = false;
+    listening = false;
     stopServer();
     engine->reset();
     announcer.stop();
+    wrongCodes = 0;
+    showPairingNote();
     emit setCurrentIndex(toInt(ReceiverView::Waiting));
     // Page changes the service thread asked for may still be queued; this one must come last.
     QMetaObject::invokeMethod(
@@ -83,7 +93,20 @@ void NewPCConnectPage::on_view_currentChanged(int index)
     // A sender has found this computer; nobody else needs to hear of it.
     if (index != toInt(ReceiverView::Waiting)) {
         announcer.stop();
+    } else if (loaded && listening && !announcer.running()) {
+        // Back to waiting (whoever brought up the code page went without a word): heard again.
+        announcer.start();
     }
+    showPairingNote();
+}
+
+void NewPCConnectPage::showPairingNote()
+{
+    const bool shown = wrongCodes > 0 && ui->view->currentIndex() == toInt(ReceiverView::Pairing);
+    if (shown) {
+        ui->pairingNote->setText(QStringLiteral("已有 %1 次错误的配对码尝试").arg(wrongCodes));
+    }
+    ui->pairingNote->setVisible(shown);
 }
 
 int NewPCConnectPage::shownPage() const
@@ -138,4 +161,22 @@ void NewPCConnectPage::finished(int code)
     if (!stopping) {
         emit Done(code);
     }
+}
+
+void NewPCConnectPage::wrongCodesChanged(int count)
+{
+    QMetaObject::invokeMethod(
+        this,
+        [this, count] {
+            wrongCodes = count;
+            showPairingNote();
+        },
+        Qt::QueuedConnection);
+}
+
+void NewPCConnectPage::codeChanged(const std::string& code)
+{
+    const QString text = QString::fromStdString(code);
+    QMetaObject::invokeMethod(
+        this, [this, text] { ui->page_2->code(text); }, Qt::QueuedConnection);
 }

@@ -26,11 +26,15 @@ class NewPCConnectPage : public QWidget, private ReceiverEvents
     Q_OBJECT
 
 public:
-    explicit NewPCConnectPage(QWidget* parent = nullptr);
+    explicit NewPCConnectPage(QWidget* parent = nullptr, const ReceiverLimits& limits = ReceiverLimits());
     ~NewPCConnectPage() override;
 
     void Load();
     void Unload();
+
+    // Whether the last Load() got port 4399 (and so announces this computer).
+    bool isListening() const { return listening; }
+    bool isAnnouncing() const { return announcer.running(); }
 
     // The server's callback: one step of the migration for this client.
     static void OnConn(TCP::Client* client, void* page);
@@ -57,12 +61,19 @@ private:
     void itemChanged(const std::string& text) override;
     void workChanged(const std::string& text) override;
     void finished(int code) override;
+    void wrongCodesChanged(int count) override;
+    void codeChanged(const std::string& code) override;
+    void showPairingNote();
 
     Ui::NewPCConnectPage* ui;
     // The view's page, copied on the GUI thread for the service thread.
     std::atomic<int> viewIndex {0};
     // Set while the page stops its server: a connection cut by the stop is no failure to report.
     std::atomic<bool> stopping {false};
+    // GUI thread only.
+    bool loaded = false;
+    bool listening = false;
+    int wrongCodes = 0;
     std::unique_ptr<ReceiverEngine> engine;
     std::unique_ptr<TCP::Server> server;
     Announcer announcer;

@@ -18,3 +18,10 @@ NewPCView::~NewPCView()
 {
     delete ui;
 }
+
+void NewPCView::showListenFailure(bool failed)
+{
+    ui->listenError->setVisible(failed);
+    // Announcing a computer nobody can reach would send senders to whatever holds the port.
+    ui->discoveryTip->setVisible(!failed);
+}

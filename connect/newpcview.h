@@ -15,6 +15,9 @@ public:
     explicit NewPCView(QWidget* parent = nullptr);
     ~NewPCView() override;
 
+    // Whether to say that the port is taken by another program (nobody can connect then).
+    void showListenFailure(bool failed);
+
 private:
     Ui::NewPCView* ui;
 };

@@ -18,6 +18,7 @@
 #include "connect/receiver/diskspace.h"
 #include "connect/install/installapplications.h"
 #include "connect/receiver/makedirectories.h"
+#include "connect/receiver/pairingcode.h"
 #include "connect/receiver/receivedfile.h"
 #include "connect/receiver/receiverevents.h"
 #include "net/tcpclient.h"
@@ -27,10 +28,6 @@ namespace {
 
 // Content is read in slices of this many units (each still keyed from position 0) and written at once.
 constexpr std::size_t UnitsPerRead = 64;
-
-// When strangers hold all the server's places without a word, the one silent this long gives its place
-// up, so the real sender can still get in.
-constexpr std::chrono::seconds SilentLimit(5);
 
 uint32_t peerAddress(int fd)
 {
@@ -57,8 +54,8 @@ bool sameCode(const std::string& a, const std::string& b)
 
 } // namespace
 
-ReceiverEngine::ReceiverEngine(std::string pairingCode, ReceiverEvents& sink)
-    : code(std::move(pairingCode)), events(sink)
+ReceiverEngine::ReceiverEngine(std::string pairingCode, ReceiverEvents& sink, const ReceiverLimits& bounds)
+    : code(std::move(pairingCode)), events(sink), limits(bounds), throttle(bounds.pairingBurst, bounds.pairingInterval)
 { }
 
 ReceiverEngine::~ReceiverEngine() = default;
@@ -72,7 +69,9 @@ void ReceiverEngine::reset()
     receivedBytes = 0;
     sessions.clear();
     owner = nullptr;
-    pairedPeer = 0;
+    resumeOpen = false;
+    resumePeer = 0;
+    pageBeforeCode = -1;
     requestedPage = -1;
     lastProgress = -1;
     throttle.clearTickets();
@@ -94,15 +93,20 @@ ReceiverEngine::Session& ReceiverEngine::sessionFor(TCP::Client* client)
 void ReceiverEngine::connected(TCP::Client* client)
 {
     Session& session = sessionFor(client);
-    // "Still paired" holds only for the address that gave the code; anyone else must give it too.
-    if (!session.trusted && paired && session.peer != 0 && session.peer == pairedPeer) {
-        session.trusted = true;
+    // "继续传输" without the code: only the address whose migration just ended, one connection, once.
+    if (!session.trusted && owner == nullptr && resumeOpen && session.peer != 0 && session.peer == resumePeer
+        && session.since >= resumeFrom) {
+        resumeOpen = false;
+        if (Clock::now() <= resumeUntil) {
+            session.trusted = true;
+            owner = client;
+        }
     }
 
     if (!session.trusted) {
         tryPair(client, session);
-    } else if (owner != nullptr && owner != client) {
-        return; // another connection of the same sender is migrating
+    } else if (owner != client) {
+        return;
     } else if (headerBytes < TransferHeader::Size) {
         startMigration(client, session);
     } else if (filesLeft > 0) {
@@ -129,29 +133,118 @@ void ReceiverEngine::requestPage(ReceiverView view)
     events.showPage(index);
 }
 
+int ReceiverEngine::pendingCodeBytes(TCP::Client* client)
+{
+    char head[Wire::CodeLength];
+    const ssize_t n = ::recv(client->socket, head, sizeof(head), MSG_PEEK | MSG_DONTWAIT);
+    if (n > 0) {
+        return static_cast<int>(n);
+    }
+    if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR)) {
+        return 0;
+    }
+    return -1;
+}
+
+void ReceiverEngine::showCodePage()
+{
+    if (requestedPage == toInt(ReceiverView::Pairing)
+        || (requestedPage < 0 && events.shownPage() == toInt(ReceiverView::Pairing))) {
+        return;
+    }
+    pageBeforeCode = requestedPage >= 0 ? requestedPage : events.shownPage();
+    // The end of the last migration is no longer on screen: its sender must give the code again.
+    resumeOpen = false;
+    requestPage(ReceiverView::Pairing);
+}
+
+void ReceiverEngine::sendAway(TCP::Client* client, Session& session)
+{
+    session.closedHere = true;
+    client->Close();
+}
+
+void ReceiverEngine::giveWayIfFull(TCP::Client* client, Session& session, Clock::time_point now)
+{
+    if (sessions.size() < Wire::ServerCapacity || now - session.lastActive < limits.giveWayAfter) {
+        return;
+    }
+    // Those that began a code and never finished one go first, then the one idle longest.
+    for (const auto& entry : sessions) {
+        const Session& other = entry.second;
+        if (entry.first == client || other.trusted || entry.first == owner) {
+            continue;
+        }
+        if (other.codeStarted != session.codeStarted) {
+            if (other.codeStarted) {
+                return;
+            }
+            continue;
+        }
+        if (other.lastActive < session.lastActive) {
+            return;
+        }
+    }
+    sendAway(client, session);
+}
+
 void ReceiverEngine::tryPair(TCP::Client* client, Session& session)
 {
-    if (owner == nullptr) {
-        requestPage(ReceiverView::Pairing);
+    const Clock::time_point now = Clock::now();
+    const int pending = pendingCodeBytes(client);
+    if (pending < 0) {
+        client->Close();
+        return;
     }
-    // A peer that says nothing must not hold the service thread.
-    if (!client->WaitReadable(0)) {
-        if (sessions.size() >= Wire::ServerCapacity && !session.spoke
-            && std::chrono::steady_clock::now() - session.since > SilentLimit) {
-            client->Close();
+    if (pending > 0) {
+        session.spoke = true;
+    }
+    if (owner != nullptr) {
+        // A migration runs: no one else pairs meanwhile, and no code is compared while it does.
+        if (pending > 0) {
+            sendAway(client, session);
+        } else {
+            giveWayIfFull(client, session, now);
         }
         return;
     }
-    if (!session.spoke) {
-        // A scanner's connect-and-close must not wait its turn at the pairing pace before it is noticed.
-        char first;
-        const ssize_t n = ::recv(client->socket, &first, 1, MSG_PEEK | MSG_DONTWAIT);
-        if (n == 0 || (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR)) {
-            client->Close();
+    if (pending > 0 || now - session.since >= limits.showCodeAfter) {
+        showCodePage();
+    }
+    if (pending < static_cast<int>(Wire::CodeLength)) {
+        if (session.codeStarted && now - session.codeStartedAt > limits.codeLimit) {
+            sendAway(client, session);
             return;
         }
-        session.spoke = n > 0;
+        if (pending == 0) {
+            session.partial = false;
+            giveWayIfFull(client, session, now);
+            return;
+        }
+        if (!session.partial) {
+            session.partial = true;
+            session.partialSince = now;
+        }
+        if (!session.codeStarted) {
+            session.codeStarted = true;
+            session.codeStartedAt = now;
+        }
+        if (now - session.partialSince < limits.shortCodeWait) {
+            return; // the rest of a code split on its way comes within moments
+        }
+        // A short code: dropped, without a turn at the pairing pace (it cannot match).
+        std::string dropped;
+        Wire::recvCode(*client, dropped);
+        session.partial = false;
+        session.lastActive = now;
+        return;
     }
+    session.partial = false;
+    checkCode(client, session);
+}
+
+void ReceiverEngine::checkCode(TCP::Client* client, Session& session)
+{
     if (session.ticket == 0) {
         session.ticket = throttle.takeTicket();
     }
@@ -161,21 +254,44 @@ void ReceiverEngine::tryPair(TCP::Client* client, Session& session)
     session.ticket = 0;
 
     std::string offered;
-    if (!Wire::recvCode(*client, offered)) {
-        return; // fewer than six bytes: dropped
+    const bool complete = Wire::recvCode(*client, offered);
+    session.lastActive = Clock::now();
+    if (!complete) {
+        return; // fewer than six bytes after all: dropped
     }
+    session.codeStarted = false;
     if (!sameCode(offered, code)) {
         Wire::sendPairReply(*client, false);
+        ++wrongCodes;
+        if (wrongCodes >= limits.wrongCodesNewCode) {
+            // So many guesses: the odds of the next ones start afresh against a new code.
+            code = getPairingCode();
+            wrongCodes = 0;
+            events.codeChanged(code);
+            events.wrongCodesChanged(0);
+        } else if (wrongCodes >= limits.wrongCodesShown) {
+            events.wrongCodesChanged(wrongCodes);
+        }
         return;
     }
     paired = true;
-    pairedPeer = session.peer;
     session.trusted = true;
-    // The connection that gave the code migrates; others from its address wait, however early they came.
     owner = client;
     Wire::sendPairReply(*client, true);
     client->key.assign(code.begin(), code.end());
     events.workChanged(u8"等待连接");
+}
+
+void ReceiverEngine::openResume(TCP::Client* client)
+{
+    auto found = sessions.find(client);
+    if (found == sessions.end() || found->second.peer == 0) {
+        return;
+    }
+    resumeOpen = true;
+    resumePeer = found->second.peer;
+    resumeFrom = Clock::now();
+    resumeUntil = resumeFrom + limits.resumeWindow;
 }
 
 void ReceiverEngine::startMigration(TCP::Client* client, Session& session)
@@ -395,6 +511,9 @@ void ReceiverEngine::transferDone(TCP::Client* client)
     events.itemChanged(std::string());
     events.finished(toInt(DoneCode::ReceiverFinished));
     headerBytes = 0;
+    if (owner == client) {
+        openResume(client);
+    }
     forget(client);
     if (client->state == TCP::Connected) {
         Wire::sendEndMark(*client);
@@ -419,8 +538,12 @@ void ReceiverEngine::forget(TCP::Client* client)
 void ReceiverEngine::connectionLost(TCP::Client* client, const Session& session)
 {
     const bool migrating = owner == client;
-    // Someone else's connection dropping while a sender is paired is no news for this user.
-    const bool pairing = !session.trusted && !paired && owner == nullptr;
+    // Only a sender that went away while it was giving the code is news for this user: strangers sent
+    // away here, and connections that never said a word (a port scanner's probe), are not.
+    const bool pairing = !session.trusted && session.spoke && !session.closedHere && !paired && owner == nullptr;
+    if (migrating) {
+        openResume(client);
+    }
     forget(client);
     if (migrating) {
         spare.reset();
@@ -431,5 +554,14 @@ void ReceiverEngine::connectionLost(TCP::Client* client, const Session& session)
     if (migrating || pairing) {
         events.itemChanged(u8"连接中断");
         events.finished(toInt(DoneCode::ConnectionFailed));
+        return;
+    }
+    // The code page came up for strangers only: once they are all gone, the view shows what it did.
+    const bool strangersLeft = std::any_of(sessions.begin(), sessions.end(),
+        [](const std::pair<TCP::Client* const, Session>& entry) { return !entry.second.trusted; });
+    if (owner == nullptr && !strangersLeft && pageBeforeCode >= 0 && requestedPage == toInt(ReceiverView::Pairing)) {
+        const int back = pageBeforeCode;
+        pageBeforeCode = -1;
+        requestPage(static_cast<ReceiverView>(back));
     }
 }

@@ -10,6 +10,7 @@
 
 #include "connect/receiver/filesystemsync.h"
 #include "connect/receiver/pairingthrottle.h"
+#include "connect/receiver/receiverlimits.h"
 
 namespace TCP {
 struct Client;
@@ -26,7 +27,7 @@ enum class ReceiverView : int;
 class ReceiverEngine
 {
 public:
-    ReceiverEngine(std::string code, ReceiverEvents& events);
+    ReceiverEngine(std::string code, ReceiverEvents& events, const ReceiverLimits& limits = ReceiverLimits());
     ~ReceiverEngine();
     ReceiverEngine(const ReceiverEngine&) = delete;
     ReceiverEngine& operator=(const ReceiverEngine&) = delete;
@@ -39,6 +40,7 @@ public:
     // Set from any thread to end a running application phase soon (the page is closing); the connection
     // is then dropped. Cleared by whoever set it once the service thread has ended.
     std::atomic<bool> stop {false};
+    // A code was accepted since the last reset.
     bool paired = false;
     uint64_t headerBytes = 0;
     uint64_t filesLeft = 0;
@@ -46,18 +48,35 @@ public:
     uint64_t receivedBytes = 0;
 
 private:
+    using Clock = std::chrono::steady_clock;
+
     struct Session
     {
         uint32_t peer = 0; // IPv4 address, network order
-        bool trusted = false; // gave the code, or came from the address that did
+        bool trusted = false; // the connection that migrates: it gave the code, or resumed
         bool freeSpaceSent = false;
         uint64_t ticket = 0; // place in the pairing queue, 0 when none
         bool spoke = false; // sent at least one byte
-        std::chrono::steady_clock::time_point since = std::chrono::steady_clock::now();
+        bool closedHere = false; // closed by this engine (a stranger sent away), not by its peer
+        Clock::time_point since = Clock::now();
+        Clock::time_point lastActive = since; // the last bytes taken from it
+        bool codeStarted = false; // sent part of a code and no complete one since
+        Clock::time_point codeStartedAt {};
+        bool partial = false; // fewer than six bytes wait in the socket
+        Clock::time_point partialSince {};
     };
 
     Session& sessionFor(TCP::Client* client);
     void tryPair(TCP::Client* client, Session& session);
+    // Bytes waiting in an unpaired connection (up to a code's length); -1 when the peer has gone.
+    static int pendingCodeBytes(TCP::Client* client);
+    void checkCode(TCP::Client* client, Session& session);
+    // When every place is taken, the unpaired connection that most deserves it gives its place up.
+    void giveWayIfFull(TCP::Client* client, Session& session, Clock::time_point now);
+    void sendAway(TCP::Client* client, Session& session);
+    void showCodePage();
+    // The migration of `client` ended or broke: its address may resume for a while.
+    void openResume(TCP::Client* client);
     void startMigration(TCP::Client* client, Session& session);
     void receiveFile(TCP::Client* client);
     // The steps of one file after its header; the uint8_t values are its ResultBits.
@@ -77,13 +96,21 @@ private:
     void requestPage(ReceiverView view);
     void reportProgress(uint64_t bytes, uint64_t divisor);
 
-    const std::string code;
+    std::string code;
     ReceiverEvents& events;
+    const ReceiverLimits limits;
 
     std::unordered_map<TCP::Client*, Session> sessions;
     // The connection whose migration runs; others that may migrate wait for it.
     TCP::Client* owner = nullptr;
-    uint32_t pairedPeer = 0;
+    // "继续传输": the address whose migration ended last, and until when it may start again without a code.
+    bool resumeOpen = false;
+    uint32_t resumePeer = 0;
+    Clock::time_point resumeFrom {}; // connections made before the end are not the resume
+    Clock::time_point resumeUntil {};
+    int wrongCodes = 0;
+    // What the view showed before strangers brought up the code page, shown again when they are gone.
+    int pageBeforeCode = -1;
     int requestedPage = -1;
     int lastProgress = -1;
     PairingThrottle throttle;

@@ -19,4 +19,8 @@ public:
     virtual void itemChanged(const std::string& text) = 0;
     virtual void workChanged(const std::string& text) = 0;
     virtual void finished(int code) = 0;
+    // Wrong codes tried against the code shown; 0 when there is nothing to tell (a new code).
+    virtual void wrongCodesChanged(int count) { static_cast<void>(count); }
+    // Too many wrong codes: this new code replaces the one shown.
+    virtual void codeChanged(const std::string& code) { static_cast<void>(code); }
 };

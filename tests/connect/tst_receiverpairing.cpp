@@ -279,12 +279,14 @@ private slots:
         emptyMigration(stranger);
     }
 
+    // A sender that went away while giving the code; one that never said a word is no failure to tell.
     void senderLeavingTheCodePageIsReported()
     {
         PageSignals seen(page.get());
         ScriptedSender sender;
         QVERIFY(sender.connectTo());
         QTRY_COMPARE(view()->currentIndex(), 1);
+        QCOMPARE(sender.pair(wrongCode()), std::string("S1"));
         sender.close();
         QTRY_COMPARE(seen.done.size(), 1);
         QCOMPARE(seen.done.at(0), 1);
