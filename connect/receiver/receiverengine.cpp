@@ -374,7 +374,7 @@ uint8_t ReceiverEngine::storeFile(TCP::Client* client, const Destination& destin
     // Refused files are read to the end as well, so the stream stays in step.
     receiveContent(client, size, file, result);
     if (file) {
-        const bool executable = destination.path.find(".desktop") != std::string::npos;
+        const bool executable = destination.executable;
         if (result == ResultBits::Success && file->commit(executable)) {
             written.add(folder);
         } else if (result != ResultBits::ConnectionLost) {

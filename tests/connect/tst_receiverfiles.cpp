@@ -54,6 +54,12 @@ mode_t modeOf(const QString& path)
     return ::stat(path.toUtf8().constData(), &st) == 0 ? (st.st_mode & 07777) : 0;
 }
 
+// The mode of a new file under the test's umask (022).
+mode_t newFileMode()
+{
+    return 0644;
+}
+
 // Temporary files of the receiver left anywhere below `dir`.
 QStringList leftovers(const QString& dir)
 {
@@ -186,20 +192,27 @@ private slots:
         QCOMPARE(readAll(outside->path() + "/etc/hosts"), QByteArray("abc"));
     }
 
+    // Only launchers in the desktop or applications folder become executable; a name that merely contains
+    // ".desktop" elsewhere keeps the mode of any new file.
     void desktopEntriesBecomeExecutable_data()
     {
         QTest::addColumn<QString>("relative");
-        QTest::newRow("a .desktop file") << "Desktop/app.desktop";
-        QTest::newRow(".desktop in a folder name") << "x.desktop.d/readme";
+        QTest::addColumn<bool>("executable");
+        QTest::newRow("a launcher on the desktop") << "Desktop/app.desktop" << true;
+        QTest::newRow("a launcher among the applications") << ".local/share/applications/b.desktop" << true;
+        QTest::newRow(".desktop in a folder name") << "x.desktop.d/readme" << false;
+        QTest::newRow("a launcher among documents") << "Documents/a.desktop" << false;
+        QTest::newRow("a name that only begins so") << "Desktop/a.desktop.txt" << false;
     }
 
     void desktopEntriesBecomeExecutable()
     {
         QFETCH(QString, relative);
+        QFETCH(bool, executable);
         begin(1, 4);
         QCOMPARE(sender.sendFile(("/home/alice/" + relative).toStdString(), 11, "[De]"), 0);
         end();
-        QCOMPARE(modeOf(homePath(relative)), mode_t(0755));
+        QCOMPARE(modeOf(homePath(relative)), executable ? mode_t(0755) : newFileMode());
     }
 
     void replacingKeepsTheOldMode()
@@ -365,7 +378,7 @@ private slots:
         QCOMPARE(sender.sendFile(("/home/alice/" + name).toStdString(), 11, "abc"), 0);
         end();
         QCOMPARE(readAll(homePath(name)), QByteArray("abc"));
-        QCOMPARE(modeOf(homePath(name)), mode_t(0755));
+        QCOMPARE(modeOf(homePath(name)), newFileMode());
         QVERIFY(!QFile::exists(marker));
     }
 
