@@ -130,6 +130,29 @@ private slots:
         server.Stop();
     }
 
+    // An address that swallows every packet (nothing in this private network answers for it): each attempt
+    // ends at its own limit and the whole connect within its total, the window answering throughout.
+    void blackHoledAddressGivesUpInTime()
+    {
+        sockaddr_in nowhere = loopback();
+        nowhere.sin_addr.s_addr = htonl(0x0afffffe); // 10.255.255.254, routed into loopback and dropped
+        TCP::Client client(nowhere);
+        ReceiverConnector connector;
+        ReceiverConnector::Limits limits;
+        limits.attemptMs = 300;
+        limits.connectMs = 1000;
+        connector.setLimits(limits);
+        QSignalSpy finished(&connector, &ReceiverConnector::finished);
+        QElapsedTimer clock;
+        clock.start();
+        connector.start(client, false);
+        const qint64 stall = longestStallUntil(finished, 5000);
+        QCOMPARE(finished.count(), 1);
+        QCOMPARE(finished.at(0).at(0).toInt(), int(ReceiverConnector::Failed));
+        QVERIFY2(clock.elapsed() < 3000, qPrintable(QString::number(clock.elapsed())));
+        QVERIFY(stall < 100);
+    }
+
     void cancelEndsWithoutASignal()
     {
         TCP::Client client(loopback());
