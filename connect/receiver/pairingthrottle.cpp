@@ -2,8 +2,8 @@
 
 #include <algorithm>
 
-PairingThrottle::PairingThrottle(int burst, Clock::duration interval)
-    : burst(std::max(1, burst)), interval(interval) { }
+PairingThrottle::PairingThrottle(int freeAttempts, Clock::duration spacing)
+    : burst(std::max(1, freeAttempts)), interval(spacing) { }
 
 uint64_t PairingThrottle::takeTicket()
 {
