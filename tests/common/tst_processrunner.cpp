@@ -90,8 +90,13 @@ private slots:
     {
         QTemporaryDir dir;
         const QString mark = dir.filePath("started");
-        QVERIFY(Process::startDetached("sh", {"-c", "touch \"$0\"; sleep 30", mark.toStdString()}));
+        const QString release = dir.filePath("release");
+        // The viewer stays until released: a start that waited for it would never come back.
+        QVERIFY(Process::startDetached("sh", {"-c", "touch \"$0\"; while [ ! -e \"$1\" ]; do sleep 0.05; done",
+                                                  mark.toStdString(), release.toStdString()}));
         QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(mark), 10000);
+        QFile released(release);
+        QVERIFY(released.open(QIODevice::WriteOnly));
         QVERIFY(!Process::startDetached("movanta-no-such-program", {}));
     }
 };
