@@ -20,8 +20,8 @@ struct Result
 
 // Runs `program` (looked up on PATH) with `arguments` and collects its standard output until it ends.
 // With `stop` given, a set flag kills the program within about 100 ms and the result says stopped.
-Result run(const std::string& program, const std::vector<std::string>& arguments,
-    const std::atomic<bool>* stop = nullptr);
+Result run(
+    const std::string& program, const std::vector<std::string>& arguments, const std::atomic<bool>* stop = nullptr);
 
 // The standard output of a program run as above; empty when it cannot be started.
 std::string output(const std::string& program, const std::vector<std::string>& arguments);

@@ -6,8 +6,8 @@
 #include "report/resultpage.h"
 #include "transfer/transferpage.h"
 
-PageSendObserver::PageSendObserver(
-    OldPCConnectPage* senderPage, CloneProgressWidget* stepIndicator, TransferPage* transferPage, ResultPage* reportPage)
+PageSendObserver::PageSendObserver(OldPCConnectPage* senderPage, CloneProgressWidget* stepIndicator,
+    TransferPage* transferPage, ResultPage* reportPage)
     : page(senderPage), steps(stepIndicator), transfer(transferPage), report(reportPage)
 { }
 

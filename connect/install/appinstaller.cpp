@@ -24,7 +24,6 @@ namespace {
 
 const char* const OtherPackageManagerReason = "其他软件包管理器一直在运行";
 
-
 const char* const installCommand = "apt update && ACCEPT_EULA=Y apt-get install -y --no-install-recommends ";
 
 // A stop is looked for this often while the installer runs; its output is looked at every AnswerAfterMs,

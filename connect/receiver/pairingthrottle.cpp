@@ -3,7 +3,8 @@
 #include <algorithm>
 
 PairingThrottle::PairingThrottle(int freeAttempts, Clock::duration spacing)
-    : burst(std::max(1, freeAttempts)), interval(spacing) { }
+    : burst(std::max(1, freeAttempts)), interval(spacing)
+{ }
 
 uint64_t PairingThrottle::takeTicket()
 {

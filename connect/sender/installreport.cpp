@@ -26,7 +26,6 @@ bool contains(const std::string& text, char c)
 
 } // namespace
 
-
 uint64_t installedSizeBytes(const std::string& sizeText)
 {
     uint64_t value = 0;
@@ -86,5 +85,3 @@ std::vector<InstalledApp> parseInstallReport(const std::string& report)
     }
     return apps;
 }
-
-

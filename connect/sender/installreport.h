@@ -17,4 +17,3 @@ uint64_t installedSizeBytes(const std::string& sizeText);
 
 // Every package in the order the report lists it; empty lines and failure lines before a name are skipped.
 std::vector<InstalledApp> parseInstallReport(const std::string& report);
-

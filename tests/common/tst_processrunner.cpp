@@ -47,8 +47,8 @@ private slots:
         QTest::newRow("error output not taken") << QByteArray("echo out; echo err >&2") << QByteArray("out\n") << 0;
         QTest::newRow("unknown command") << QByteArray("movanta-no-such-command-x 2>/dev/null") << QByteArray() << 127;
         QTest::newRow("killed by a signal") << QByteArray("kill -9 $$") << QByteArray() << -1;
-        QTest::newRow("exactly 255 bytes") << QByteArray("head -c 255 /dev/zero | tr '\\0' a") << QByteArray(255, 'a')
-                                           << 0;
+        QTest::newRow("exactly 255 bytes")
+            << QByteArray("head -c 255 /dev/zero | tr '\\0' a") << QByteArray(255, 'a') << 0;
         QTest::newRow("utf-8") << QStringLiteral("echo 你好").toUtf8() << QStringLiteral("你好\n").toUtf8() << 0;
     }
     void fixedLines()
@@ -92,8 +92,9 @@ private slots:
         const QString mark = dir.filePath("started");
         const QString release = dir.filePath("release");
         // The viewer stays until released: a start that waited for it would never come back.
-        QVERIFY(Process::startDetached("sh", {"-c", "touch \"$0\"; while [ ! -e \"$1\" ]; do sleep 0.05; done",
-                                                  mark.toStdString(), release.toStdString()}));
+        QVERIFY(Process::startDetached("sh",
+            {"-c", "touch \"$0\"; while [ ! -e \"$1\" ]; do sleep 0.05; done", mark.toStdString(),
+                release.toStdString()}));
         QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(mark), 10000);
         QFile released(release);
         QVERIFY(released.open(QIODevice::WriteOnly));

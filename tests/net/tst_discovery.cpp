@@ -308,6 +308,5 @@ void DiscoveryTest::stopIsPromptAndStartAgainWorks()
     QVERIFY(announcer.running());
 }
 
-
 MOVANTA_TEST_MAIN(DiscoveryTest)
 #include "tst_discovery.moc"

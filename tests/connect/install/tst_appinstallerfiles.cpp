@@ -117,7 +117,6 @@ private slots:
         makeDesktopEntriesExecutable("/nonexistent/movanta/desktop");
         QCOMPARE(copyDesktopEntryFiles({"/etc/hostname"}, "/nonexistent/movanta/desktop"), 0);
     }
-
 };
 
 MOVANTA_TEST_MAIN(TestAppInstallerFiles)

@@ -42,9 +42,7 @@ qint64 longestStallUntil(QSignalSpy& spy, int timeoutMs)
     qint64 longest = 0;
     QTimer probe;
     probe.setInterval(10);
-    QObject::connect(&probe, &QTimer::timeout, [&] {
-        longest = std::max(longest, sinceTick.restart());
-    });
+    QObject::connect(&probe, &QTimer::timeout, [&] { longest = std::max(longest, sinceTick.restart()); });
     probe.start();
     spy.wait(timeoutMs);
     return longest;
