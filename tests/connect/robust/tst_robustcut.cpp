@@ -303,11 +303,17 @@ private slots:
         }
         QVERIFY(!receiver->events.progressOutOfRange());
         const std::vector<int> finished = receiver->events.finishedCodes();
-        QCOMPARE(finished.size(), std::size_t(1));
-        QCOMPARE(finished[0], receiverBroken ? 1 : 0);
         const auto texts = receiver->events.items();
         const bool shownBroken = std::find(texts.begin(), texts.end(), std::string(u8"连接中断")) != texts.end();
-        QCOMPARE(shownBroken, receiverBroken);
+        if (!pairs && finished.empty()) {
+            // Cut inside the code: a reset can discard the few bytes before the receiver looked, and a
+            // connection that never said a word is a probe, which changes nothing on screen.
+            QVERIFY(!shownBroken);
+        } else {
+            QCOMPARE(finished.size(), std::size_t(1));
+            QCOMPARE(finished[0], receiverBroken ? 1 : 0);
+            QCOMPARE(shownBroken, receiverBroken);
+        }
 
         // The same sender, still paired or not, migrates everything on a new connection.
         receiver->events.clear();
