@@ -12,13 +12,6 @@ uint64_t saturatingMultiply(uint64_t value, uint64_t factor)
     return value * factor;
 }
 
-constexpr char FailureMark = '!';
-
-bool isFailureLine(const std::string& line)
-{
-    return !line.empty() && line.front() == FailureMark;
-}
-
 bool contains(const std::string& text, char c)
 {
     return text.find(c) != std::string::npos;
@@ -70,7 +63,7 @@ std::vector<InstalledApp> parseInstallReport(const std::string& report)
     std::vector<InstalledApp> apps;
     std::size_t i = 0;
     while (i < lines.size()) {
-        if (lines[i].empty() || isFailureLine(lines[i])) {
+        if (lines[i].empty()) {
             ++i;
             continue;
         }

@@ -15,5 +15,5 @@ struct InstalledApp
 // unit at all ("12345" is 12641280), as MiB with "MB", GiB with "GB", bytes with a plain "B".
 uint64_t installedSizeBytes(const std::string& sizeText);
 
-// Every package in the order the report lists it; empty lines and failure lines before a name are skipped.
+// Every package in the order the report lists it; empty lines before a name are skipped.
 std::vector<InstalledApp> parseInstallReport(const std::string& report);
