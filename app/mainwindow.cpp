@@ -65,8 +65,8 @@ void MainWindow::done(int code)
 {
     if (code == toInt(DoneCode::ConnectionFailed) && !failureBoxOpen) {
         failureBoxOpen = true;
-        QMessageBox box(QMessageBox::Warning, "提示", "连接断开!");
-        box.addButton("确定", QMessageBox::AcceptRole);
+        QMessageBox box(QMessageBox::Warning, tr("提示"), tr("连接断开!"));
+        box.addButton(tr("确定"), QMessageBox::AcceptRole);
         box.exec();
         failureBoxOpen = false;
     }

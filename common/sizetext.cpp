@@ -1,5 +1,7 @@
 #include "common/sizetext.h"
 
+#include <QCoreApplication>
+
 QString getSizeText(uint64_t bytes)
 {
     static const char* const units[] = {" B", " KB", " MB", " GB", " TB"};
@@ -12,9 +14,17 @@ QString getSizeText(uint64_t bytes)
     return QString::number(static_cast<double>(v) / 10.0, 'g', 6) + QString::fromUtf8(units[i]);
 }
 
-QString getTimeText(uint64_t seconds)
+namespace {
+
+const char* const timeUnits[] = {QT_TRANSLATE_NOOP("TimeText", " 秒"), QT_TRANSLATE_NOOP("TimeText", " 分钟"),
+    QT_TRANSLATE_NOOP("TimeText", " 小时")};
+
+QString timeText(uint64_t seconds, bool translated)
 {
-    static const char* const units[] = {" 秒", " 分钟", " 小时"};
+    const auto unitText = [translated](int unit) {
+        return translated ? QCoreApplication::translate("TimeText", timeUnits[unit])
+                          : QString::fromUtf8(timeUnits[unit]);
+    };
     const uint64_t x = seconds * 10;
     int unit = 0;
     uint64_t v = x;
@@ -25,9 +35,21 @@ QString getTimeText(uint64_t seconds)
         unit = 1;
         v = x / 60;
     }
-    QString text = QString::number(v / 10) + QString::fromUtf8(units[unit]);
+    QString text = QString::number(v / 10) + unitText(unit);
     if (unit > 0 && v % 10 != 0) {
-        text += QLatin1Char(' ') + QString::number((v % 10) * 6) + QString::fromUtf8(units[unit - 1]);
+        text += QLatin1Char(' ') + QString::number((v % 10) * 6) + unitText(unit - 1);
     }
     return text;
+}
+
+} // namespace
+
+QString getTimeText(uint64_t seconds)
+{
+    return timeText(seconds, false);
+}
+
+QString getShownTimeText(uint64_t seconds)
+{
+    return timeText(seconds, true);
 }

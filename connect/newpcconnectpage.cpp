@@ -104,7 +104,7 @@ void NewPCConnectPage::showPairingNote()
 {
     const bool shown = wrongCodes > 0 && ui->view->currentIndex() == toInt(ReceiverView::Pairing);
     if (shown) {
-        ui->pairingNote->setText(QStringLiteral("已有 %1 次错误的配对码尝试").arg(wrongCodes));
+        ui->pairingNote->setText(tr("已有 %1 次错误的配对码尝试").arg(wrongCodes));
     }
     ui->pairingNote->setVisible(shown);
 }

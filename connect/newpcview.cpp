@@ -7,7 +7,7 @@ NewPCView::NewPCView(QWidget* parent) : QWidget(parent), ui(new Ui::NewPCView)
 {
     ui->setupUi(this);
     const QString host = QString::fromStdString(getAnnouncedHostName());
-    ui->discoveryTip->setText(QStringLiteral("可作为\"%1\"被发现").arg(host));
+    ui->discoveryTip->setText(tr("可作为\"%1\"被发现").arg(host));
     const std::string address = getDisplayAddress();
     if (!address.empty()) {
         ui->ipLabel->setText(QString::fromStdString(address));

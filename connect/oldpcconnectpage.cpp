@@ -147,7 +147,7 @@ void OldPCConnectPage::connectFinished(int outcome)
     unsetCursor();
     const PCItemInfo info = pendingTarget;
     if (outcome == ReceiverConnector::Failed) {
-        emit ui->page_4->updateText("连接中断");
+        emit ui->page_4->updateText(tr("连接中断"));
         // The cards stay while the failure box is open.
         emit Done(toInt(DoneCode::ConnectionFailed));
         connecting = false;
@@ -256,7 +256,7 @@ void OldPCConnectPage::messageFailed()
 void OldPCConnectPage::connectionBroken()
 {
     ui->page_2->clearFocus();
-    emit ui->page_4->updateText("连接中断");
+    emit ui->page_4->updateText(tr("连接中断"));
     emit Done(toInt(DoneCode::ConnectionFailed));
 }
 
@@ -270,7 +270,7 @@ void OldPCConnectPage::sendFiles(std::unordered_map<std::string, uint64_t>& file
     ui->page_5->SyncFile();
     emit ui->progressWidget->changeProgress(toInt(Stage::Transfer));
     emit setCurrentIndex(toInt(SenderView::Transfer));
-    emit ui->page_4->updateWorkText("正在发送数据...");
+    emit ui->page_4->updateWorkText(tr("正在发送数据..."));
 
     SendPlan plan;
     plan.files.assign(fileMap.begin(), fileMap.end());
@@ -290,10 +290,10 @@ void OldPCConnectPage::sendFiles(std::unordered_map<std::string, uint64_t>& file
 void OldPCConnectPage::passwordMsgBox()
 {
     QMessageBox box(this);
-    box.setWindowTitle("应用安装");
-    box.setText("需要在新电脑输入密码");
+    box.setWindowTitle(tr("应用安装"));
+    box.setText(tr("需要在新电脑输入密码"));
     box.setStandardButtons(QMessageBox::Ok);
-    box.button(QMessageBox::Ok)->setText("确定");
+    box.button(QMessageBox::Ok)->setText(tr("确定"));
     box.exec();
 }
 

@@ -16,7 +16,7 @@ PCPairPage::PCPairPage(QWidget* parent) : QWidget(parent), ui(new Ui::PCPairPage
     auto* loading = new QMovie(QStringLiteral(":/icons/icons/loading.gif"), QByteArray(), this);
     ui->label_3->setMovie(loading);
     loading->start();
-    setAccessibleName(QStringLiteral("配对码"));
+    setAccessibleName(tr("配对码"));
     updateAccessibleText();
 }
 
@@ -30,7 +30,7 @@ void PCPairPage::updateAccessibleText()
     }
     QString text = ui->label->text();
     if (!digits.isEmpty()) {
-        text += QStringLiteral("：") + digits.join(QLatin1Char(' '));
+        text = tr("%1：%2").arg(text, digits.join(QLatin1Char(' ')));
     }
     setAccessibleDescription(text);
 }
@@ -48,7 +48,7 @@ QLabel* PCPairPage::box(int index) const
 void PCPairPage::setForNewPC()
 {
     showsOwnCode = true;
-    ui->label->setText(QStringLiteral("请在旧电脑输入配对码"));
+    ui->label->setText(tr("请在旧电脑输入配对码"));
     code(QString::fromStdString(getPairingCode()));
     updateAccessibleText();
 }
@@ -57,7 +57,7 @@ void PCPairPage::setForOldPC()
 {
     showsOwnCode = false;
     code(QString());
-    ui->label->setText(QStringLiteral("请输入新电脑的配对码"));
+    ui->label->setText(tr("请输入新电脑的配对码"));
     updateAccessibleText();
 }
 

@@ -11,6 +11,7 @@
 #include "common/sizetext.h"
 #include "report/log/reportcommands.h"
 #include "report/log/reportline.h"
+#include "report/log/resultcodes.h"
 #include "ui_resultpage.h"
 
 namespace {
@@ -35,7 +36,7 @@ QLabel* makeNameCell(const std::string& filename)
 
 QString durationText(const ResultPage::FileItemInfo& file)
 {
-    return getTimeText(getDurationSeconds(file.startTime, file.endTime));
+    return getShownTimeText(getDurationSeconds(file.startTime, file.endTime));
 }
 
 } // namespace
@@ -45,6 +46,7 @@ ResultPage::ResultPage(QWidget* parent) : QScrollArea(parent), ui(new Ui::Result
     // For queued connections to the request signals, under the name they are declared with.
     qRegisterMetaType<ResultPage::FileItemInfo>("ResultPage::FileItemInfo");
     ui->setupUi(this);
+    reportTimeText = ui->timeL->text();
 
     // Announcements from the transfer thread reach the page queued; the records themselves are read from the log
     // here, so the tables are only ever touched on this thread.
@@ -85,20 +87,22 @@ void ResultPage::UpdatePage()
     ui->failedCount->setText(QString::number(failed));
     ui->failedSize->setText(getSizeText(totals.failedBytes));
 
-    ui->timeL->setText(getReportTimeText(QDateTime::currentDateTime()));
+    const QDateTime reportTime = QDateTime::currentDateTime();
+    reportTimeText = getReportTimeText(reportTime);
+    ui->timeL->setText(getShownReportTimeText(reportTime));
     const QString location = QDir::currentPath();
-    ui->reportLocationL->setText(QStringLiteral("报告路径：") + location);
+    ui->reportLocationL->setText(tr("报告路径：") + location);
     ui->reportLocationL->setToolTip(location);
 
     // A page that never saw a run has no start time; it took no time rather than decades.
     const bool started = transferStartTime != std::chrono::system_clock::time_point {};
     const uint64_t totalSeconds = started ? getDurationSeconds(transferStartTime, std::chrono::system_clock::now()) : 0;
-    ui->totalTimeL->setText(getTimeText(totalSeconds));
+    ui->totalTimeL->setText(getShownTimeText(totalSeconds));
 
     showNewFailedRows();
     showNewSucceededRows();
 
-    reportLog.makeDatedCopies(ui->timeL->text());
+    reportLog.makeDatedCopies(reportTimeText);
 }
 
 void ResultPage::Clear()
@@ -110,7 +114,7 @@ void ResultPage::Clear()
 
 void ResultPage::SyncFile()
 {
-    reportLog.restore(ui->timeL->text());
+    reportLog.restore(reportTimeText);
 }
 
 void ResultPage::showNewSucceededRows()
@@ -151,7 +155,7 @@ void ResultPage::insertFailedFile(int row, const ResultPage::FileItemInfo& file)
     table->insertRow(row);
     table->setCellWidget(row, 0, makeNameCell(file.filename));
     table->setCellWidget(row, 1, makeCell(getSizeText(file.filesize)));
-    table->setCellWidget(row, 2, makeCell(QString::fromStdString(file.reason)));
+    table->setCellWidget(row, 2, makeCell(getShownFailureReason(file.reason)));
     table->setCellWidget(row, 3, makeCell(getClockText(file.time)));
     table->setCellWidget(row, 4, makeCell(durationText(file)));
 }
@@ -174,5 +178,5 @@ bool ResultPage::canInsertRow(QTableWidget* table, int row) const
 
 QString ResultPage::datedName(const QString& prefix) const
 {
-    return getDatedName(prefix, ui->timeL->text());
+    return getDatedName(prefix, reportTimeText);
 }

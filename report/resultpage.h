@@ -65,4 +65,6 @@ private:
 
     Ui::ResultPage* ui;
     ReportLog reportLog;
+    // The report time as the dated copies are named, whatever language the label speaks.
+    QString reportTimeText;
 };

@@ -28,8 +28,8 @@ FileDialog::FileDialog(QWidget* parent)
     ui->setupUi(this);
     ui->backButton->hide();
     ui->listView->deletable = false;
-    ui->buttonBox->button(QDialogButtonBox::Ok)->setText(QStringLiteral("确定"));
-    ui->buttonBox->button(QDialogButtonBox::Cancel)->setText(QStringLiteral("取消"));
+    ui->buttonBox->button(QDialogButtonBox::Ok)->setText(tr("确定"));
+    ui->buttonBox->button(QDialogButtonBox::Cancel)->setText(tr("取消"));
     connect(ui->listView, &ListView::itemChecked, this, &FileDialog::itemChecked);
     connect(ui->listView, &ListView::itemDoubleClicked, this, &FileDialog::itemDblClicked);
     connect(ui->listView, &ListView::refresh, this, &FileDialog::Refresh);

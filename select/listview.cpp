@@ -128,7 +128,7 @@ int ListView::indexOf(const QString& text) const
 
 void ListView::setSearchEnabled(bool on)
 {
-    ui->lineEdit->setPlaceholderText(on ? QStringLiteral("搜索") : QStringLiteral("加载中..."));
+    ui->lineEdit->setPlaceholderText(on ? tr("搜索") : tr("加载中..."));
     ui->lineEdit->setEnabled(on);
     ui->refreshButton->setEnabled(on);
     ui->selectAll->setEnabled(on);

@@ -47,15 +47,15 @@ SelectDataView::SelectDataView(QWidget* parent)
             = listWidgetAddItem(ui->fileList, QString::fromStdString(disk.path), QStringLiteral("disk"), &disk);
         connect(row, &ListItem::checked, this, &SelectDataView::diskItemChecked);
     }
-    homeRow = listWidgetAddItem(ui->confList, QStringLiteral("用户数据"), QStringLiteral("user"), nullptr);
-    confRow = listWidgetAddItem(ui->confList, QStringLiteral("系统设置"), QStringLiteral("computer"), nullptr);
-    appRow = listWidgetAddItem(ui->confList, QStringLiteral("应用程序"), QStringLiteral("cube"), nullptr);
+    homeRow = listWidgetAddItem(ui->confList, tr("用户数据"), QStringLiteral("user"), nullptr);
+    confRow = listWidgetAddItem(ui->confList, tr("系统设置"), QStringLiteral("computer"), nullptr);
+    appRow = listWidgetAddItem(ui->confList, tr("应用程序"), QStringLiteral("cube"), nullptr);
     connect(homeRow, &ListItem::checked, this, &SelectDataView::homeItemChecked);
     connect(confRow, &ListItem::checked, this, &SelectDataView::confItemChecked);
     connect(appRow, &ListItem::checked, this, &SelectDataView::appItemChecked);
 
-    ui->filesPage->getList()->setAccessibleName(QStringLiteral("已选文件"));
-    ui->appsPage->getList()->setAccessibleName(QStringLiteral("应用程序"));
+    ui->filesPage->getList()->setAccessibleName(tr("已选文件"));
+    ui->appsPage->getList()->setAccessibleName(tr("应用程序"));
     // Left to right, as the page reads: the two lists of choices, what they chose, then the start.
     setTabOrder(ui->fileList, ui->confList);
     setTabOrder(ui->confList, ui->filesPage->findChild<QLineEdit*>(QStringLiteral("lineEdit")));
@@ -283,9 +283,9 @@ void SelectDataView::addFileItem(QString filename, int type, qulonglong filesize
 void SelectDataView::updateSelectionInfo()
 {
     const SelectionModel::Totals figures = selection->totals();
-    ui->selectedFile->setText(QString::number(figures.files + figures.apps) + QStringLiteral(" 个"));
+    ui->selectedFile->setText(tr("%1 个").arg(figures.files + figures.apps));
     ui->spaceTaken->setText(getSizeText(figures.bytes));
-    ui->timeTaken->setText(getTimeText(figures.bytes / BytesPerSecond));
+    ui->timeTaken->setText(getShownTimeText(figures.bytes / BytesPerSecond));
 }
 
 void SelectDataView::on_fileList_itemClicked(QListWidgetItem* item)
@@ -309,7 +309,7 @@ void SelectDataView::on_confList_itemClicked(QListWidgetItem* item)
     if (!row) {
         return;
     }
-    if (row->text() == QStringLiteral("应用程序")) {
+    if (row == appRow) {
         ui->view->setCurrentIndex(1);
         ui->appsPage->ShowAll();
     } else {
@@ -342,13 +342,13 @@ void SelectDataView::on_pushButton_clicked()
     if (selection->isEmpty()) {
         return;
     }
-    QString message = QStringLiteral("克隆期间, 请退出所有其他应用程序\n请不要在传输过程中修改任何文件\n");
+    QString message = tr("克隆期间, 请退出所有其他应用程序\n请不要在传输过程中修改任何文件\n");
     if (selectedAppCount > 0 && !SelectionModel::networkReachable()) {
-        message += QStringLiteral("\n当前网络不可用, 应用安装可能失败\n");
+        message += tr("\n当前网络不可用, 应用安装可能失败\n");
     }
-    QMessageBox box(QMessageBox::Information, QStringLiteral("提示"), message, QMessageBox::NoButton, this);
-    box.addButton(QStringLiteral("取消"), QMessageBox::RejectRole);
-    QPushButton* start = box.addButton(QStringLiteral("开始传输"), QMessageBox::AcceptRole);
+    QMessageBox box(QMessageBox::Information, tr("提示"), message, QMessageBox::NoButton, this);
+    box.addButton(tr("取消"), QMessageBox::RejectRole);
+    QPushButton* start = box.addButton(tr("开始传输"), QMessageBox::AcceptRole);
     box.exec();
     if (box.clickedButton() != start) {
         return;

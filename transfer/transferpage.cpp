@@ -100,7 +100,8 @@ void TransferPage::refreshText()
 void TransferPage::setWorkText(QString text)
 {
     ui->currentWork->setText(text);
-    if (text.contains(QStringLiteral("正在"))) {
+    // The texts of work under way end in an ellipsis, in every language.
+    if (text.endsWith(QLatin1String("..."))) {
         if (loadingMovie->state() != QMovie::Running) {
             loadingMovie->start();
         }

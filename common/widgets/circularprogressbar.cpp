@@ -5,7 +5,7 @@
 CircularProgressBar::CircularProgressBar(QWidget* parent) : QWidget(parent), progress(0)
 {
     setFixedSize(200, 200);
-    setAccessibleName(QStringLiteral("进度"));
+    setAccessibleName(tr("进度"));
     setAccessibleDescription(QStringLiteral("0%"));
 }
 

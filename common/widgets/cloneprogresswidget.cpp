@@ -56,6 +56,6 @@ void CloneProgressWidget::setProgress(int stage)
 void CloneProgressWidget::updateAccessibleText(int stage)
 {
     const QLabel* captions[] = {ui->textLabel_1, ui->textLabel_2, ui->textLabel_3, ui->textLabel_4};
-    setAccessibleName(QStringLiteral("迁移步骤"));
-    setAccessibleDescription(QStringLiteral("第 %1 步，共 4 步：%2").arg(stage).arg(captions[stage - 1]->text()));
+    setAccessibleName(tr("迁移步骤"));
+    setAccessibleDescription(tr("第 %1 步，共 4 步：%2").arg(stage).arg(captions[stage - 1]->text()));
 }

@@ -10,6 +10,8 @@
 
 #include <sys/stat.h>
 
+#include <QCoreApplication>
+
 #include "common/packagename.h"
 #include "common/pathtext.h"
 #include "common/processrunner.h"
@@ -22,7 +24,7 @@ namespace fs = std::filesystem;
 
 namespace {
 
-const char* const OtherPackageManagerReason = "其他软件包管理器一直在运行";
+const char* const OtherPackageManagerReason = QT_TRANSLATE_NOOP("AppInstaller", "其他软件包管理器一直在运行");
 
 const char* const installCommand = "apt update && ACCEPT_EULA=Y apt-get install -y --no-install-recommends ";
 
@@ -61,7 +63,7 @@ std::string AppInstaller::run(const std::string& receivedList, const std::atomic
 {
     if (receivedList.empty())
         return std::string();
-    showText("正在处理中");
+    showText(QCoreApplication::translate("AppInstaller", "正在处理中").toStdString());
 
     // A name that is not a Debian package name never reaches a command line; it is left out of the
     // report, so the sender lists it as failed.
@@ -82,7 +84,7 @@ std::string AppInstaller::run(const std::string& receivedList, const std::atomic
     case PackageManagerWait::Outcome::GaveUp:
         // The sender still gets its answer and an empty report, which every sender reads as nothing
         // installed; the reason shows here.
-        showText(OtherPackageManagerReason);
+        showText(QCoreApplication::translate("AppInstaller", OtherPackageManagerReason).toStdString());
         if (hooks.installStarted)
             hooks.installStarted();
         return std::string();
@@ -121,7 +123,7 @@ bool AppInstaller::runInstaller(const std::string& installList, const std::atomi
     // Error output goes to ours: it is not shown, and nobody would drain it otherwise.
     const bool started
         = installer.start({"pkexec", "bash", "-c", installCommand + installList}, "ACCEPT_EULA=Y", error);
-    showText("应用安装");
+    showText(QCoreApplication::translate("AppInstaller", "应用安装").toStdString());
     std::printf("%s\n", installList.c_str());
     std::fflush(stdout);
     if (!started) {
@@ -156,7 +158,9 @@ bool AppInstaller::runInstaller(const std::string& installList, const std::atomi
                 hooks.updateProgress(*value);
         }
         if (const std::optional<std::string> line = output.takeLastLine())
-            showText("应用安装 " + *line);
+            showText(QCoreApplication::translate("AppInstaller", "应用安装 %1")
+                         .arg(QString::fromStdString(*line))
+                         .toStdString());
     }
     return !isSet(stop);
 }

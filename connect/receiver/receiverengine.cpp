@@ -10,6 +10,8 @@
 #include <netinet/in.h>
 #include <sys/socket.h>
 
+#include <QCoreApplication>
+
 #include "common/consoletext.h"
 #include "common/pathtext.h"
 #include "common/resultbits.h"
@@ -279,7 +281,7 @@ void ReceiverEngine::checkCode(TCP::Client* client, Session& session)
     owner = client;
     Wire::sendPairReply(*client, true);
     client->key.assign(code.begin(), code.end());
-    events.workChanged(u8"等待连接");
+    events.workChanged(QCoreApplication::translate("ReceiverEngine", "等待连接").toStdString());
 }
 
 void ReceiverEngine::openResume(TCP::Client* client)
@@ -309,7 +311,7 @@ void ReceiverEngine::startMigration(TCP::Client* client, Session& session)
         lastProgress = 0;
         events.progressChanged(0);
         requestPage(ReceiverView::Transfer);
-        events.workChanged(u8"正在接收数据...");
+        events.workChanged(QCoreApplication::translate("ReceiverEngine", "正在接收数据...").toStdString());
         return;
     }
     // The header comes when the user on the sender starts the transfer, minutes later perhaps; meanwhile
@@ -507,7 +509,7 @@ void ReceiverEngine::transferDone(TCP::Client* client)
         events.progressChanged(100);
     }
     events.stageChanged(toInt(Stage::Done));
-    events.workChanged(u8"迁移完成，请在旧电脑上查看报告");
+    events.workChanged(QCoreApplication::translate("ReceiverEngine", "迁移完成，请在旧电脑上查看报告").toStdString());
     events.itemChanged(std::string());
     events.finished(toInt(DoneCode::ReceiverFinished));
     headerBytes = 0;
@@ -552,7 +554,7 @@ void ReceiverEngine::connectionLost(TCP::Client* client, const Session& session)
         filesLeft = 0;
     }
     if (migrating || pairing) {
-        events.itemChanged(u8"连接中断");
+        events.itemChanged(QCoreApplication::translate("ReceiverEngine", "连接中断").toStdString());
         events.finished(toInt(DoneCode::ConnectionFailed));
         return;
     }

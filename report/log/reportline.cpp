@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include <QCoreApplication>
 #include <QDateTime>
 #include <QTime>
 
@@ -60,4 +61,10 @@ QString getPercentageText(uint64_t succeeded, uint64_t failed)
 QString getReportTimeText(const QDateTime& when)
 {
     return QStringLiteral("报告生成时间：") + when.toString(QStringLiteral("yyyy年MM月dd日-hh:mm:ss"));
+}
+
+QString getShownReportTimeText(const QDateTime& when)
+{
+    return QCoreApplication::translate("ReportLine", "报告生成时间：")
+        + when.toString(QCoreApplication::translate("ReportLine", "yyyy年MM月dd日-hh:mm:ss"));
 }

@@ -27,3 +27,5 @@ QString getPercentageText(uint64_t succeeded, uint64_t failed);
 
 // The report label: "报告生成时间：yyyy年MM月dd日-hh:mm:ss".
 QString getReportTimeText(const QDateTime& when);
+// The same label in the interface's language (the dated report copies keep the name above).
+QString getShownReportTimeText(const QDateTime& when);

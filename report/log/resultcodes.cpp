@@ -1,5 +1,7 @@
 #include "report/log/resultcodes.h"
 
+#include <QCoreApplication>
+
 #include "common/resultbits.h"
 
 std::string getFailureReason(int result)
@@ -8,19 +10,24 @@ std::string getFailureReason(int result)
     case ResultBits::Success:
         return std::string();
     case ResultBits::ConnectionLost:
-        return "发送文件失败";
+        return QT_TRANSLATE_NOOP("ResultCodes", "发送文件失败");
     case ResultBits::NoDirectory:
-        return "无法创建目录";
+        return QT_TRANSLATE_NOOP("ResultCodes", "无法创建目录");
     case ResultBits::NotWritten:
     case ResultBits::NoDirectory | ResultBits::NotWritten:
-        return "无法创建或打开文件";
+        return QT_TRANSLATE_NOOP("ResultCodes", "无法创建或打开文件");
     case ResultBits::NoHeader:
-        return "连接已关闭";
+        return QT_TRANSLATE_NOOP("ResultCodes", "连接已关闭");
     case ResultBits::Incomplete:
-        return "文件不存在或被锁定";
+        return QT_TRANSLATE_NOOP("ResultCodes", "文件不存在或被锁定");
     case ResultBits::AppFailed:
-        return "应用安装失败";
+        return QT_TRANSLATE_NOOP("ResultCodes", "应用安装失败");
     default:
-        return "网络异常";
+        return QT_TRANSLATE_NOOP("ResultCodes", "网络异常");
     }
+}
+
+QString getShownFailureReason(const std::string& reason)
+{
+    return QCoreApplication::translate("ResultCodes", reason.c_str());
 }
