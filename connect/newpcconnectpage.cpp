@@ -158,8 +158,31 @@ void NewPCConnectPage::workChanged(const std::string& text)
 
 void NewPCConnectPage::finished(int code)
 {
+    ui->page_3->finishCounting();
     if (!stopping) {
         emit Done(code);
+    }
+}
+
+void NewPCConnectPage::totalsKnown(uint64_t files, uint64_t bytes)
+{
+    ui->page_3->startCounting(files, bytes);
+}
+
+void NewPCConnectPage::bytesReceived(uint64_t bytes)
+{
+    ui->page_3->countBytes(bytes);
+}
+
+void NewPCConnectPage::fileReceived()
+{
+    ui->page_3->countFile();
+}
+
+void NewPCConnectPage::packageInstalling(const std::string& name)
+{
+    if (!stopping) {
+        emit ui->page_3->updateInstallText(QStringLiteral("正在安装：") + QString::fromStdString(name));
     }
 }
 

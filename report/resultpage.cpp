@@ -9,6 +9,7 @@
 #include <QLabel>
 
 #include "common/sizetext.h"
+#include "common/transferfigures.h"
 #include "report/log/reportcommands.h"
 #include "report/log/reportline.h"
 #include "ui_resultpage.h"
@@ -94,6 +95,9 @@ void ResultPage::UpdatePage()
     const bool started = transferStartTime != std::chrono::system_clock::time_point {};
     const uint64_t totalSeconds = started ? getDurationSeconds(transferStartTime, std::chrono::system_clock::now()) : 0;
     ui->totalTimeL->setText(getTimeText(totalSeconds));
+    const std::optional<double> average
+        = started ? getAverageSpeed(transferredBytes, transferEndTime - transferStartTime) : std::nullopt;
+    ui->averageSpeedL->setText(QStringLiteral("平均速度 ") + (average ? getSpeedText(*average) : QStringLiteral("--")));
 
     showNewFailedRows();
     showNewSucceededRows();

@@ -37,6 +37,10 @@ public:
 
     // Set by the sender engine when a run begins.
     std::chrono::system_clock::time_point transferStartTime {};
+    // Set by the sender engine when a run ends: the bytes of its files and when the last file was done,
+    // for the average speed (the applications' installation is no transfer).
+    uint64_t transferredBytes = 0;
+    std::chrono::system_clock::time_point transferEndTime {};
 
 public slots:
     // Safe to call from any thread: the log records it and announces the row to the page on the GUI thread.

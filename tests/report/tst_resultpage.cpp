@@ -64,8 +64,8 @@ private slots:
     {
         QCOMPARE(text("timeL"), QStringLiteral("报告生成时间：2024-01-18 15:30:45"));
         QCOMPARE(text("reportLocationL"), QStringLiteral("报告路径："));
-        for (const char* name : {"fileCountL", "dataSizeL", "transPercentageL", "totalTimeL", "sentCount", "sentSize",
-                 "failedCount", "failedSize"}) {
+        for (const char* name : {"fileCountL", "dataSizeL", "transPercentageL", "totalTimeL", "averageSpeedL",
+                 "sentCount", "sentSize", "failedCount", "failedSize"}) {
             QVERIFY2(text(name).isEmpty(), name);
         }
         QCOMPARE(failedTable()->rowCount(), 0);
@@ -203,6 +203,33 @@ private slots:
     {
         page->UpdatePage();
         QCOMPARE(text("totalTimeL"), QStringLiteral("0 秒"));
+        QCOMPARE(text("averageSpeedL"), QStringLiteral("平均速度 --"));
+    }
+
+    // The files' bytes over the time until the last file was done; the installation afterwards is no transfer.
+    void averageSpeed_data()
+    {
+        QTest::addColumn<quint64>("bytes");
+        QTest::addColumn<int>("filesSeconds");
+        QTest::addColumn<QString>("shown");
+        QTest::newRow("40 MB in 4 s") << quint64(40) * 1024 * 1024 << 4 << QStringLiteral("平均速度 10 MB/s");
+        QTest::newRow("3 GB in 10 minutes")
+            << quint64(3) * 1024 * 1024 * 1024 << 600 << QStringLiteral("平均速度 5.1 MB/s");
+        QTest::newRow("nothing sent") << quint64(0) << 4 << QStringLiteral("平均速度 0 B/s");
+        QTest::newRow("no file done") << quint64(0) << 0 << QStringLiteral("平均速度 --");
+    }
+    void averageSpeed()
+    {
+        QFETCH(quint64, bytes);
+        QFETCH(int, filesSeconds);
+        QFETCH(QString, shown);
+        const Clock::time_point start = Clock::now() - std::chrono::seconds(filesSeconds + 300);
+        page->transferStartTime = start;
+        page->transferredBytes = bytes;
+        page->transferEndTime = start + std::chrono::seconds(filesSeconds);
+        page->AddFile(0, "/a", bytes, start);
+        page->UpdatePage();
+        QCOMPARE(text("averageSpeedL"), shown);
     }
 
     void succeededRowCells()
@@ -363,6 +390,8 @@ private slots:
             QSKIP("set MOVANTA_SCREENSHOT_DIR to write report.png");
         }
         page->transferStartTime = Clock::now() - 754s;
+        page->transferEndTime = page->transferStartTime + 702s;
+        page->transferredBytes = 769667072;
         const std::pair<int, const char*> items[] = {
             {0, "/home/lin/文档/年度总结.docx"},
             {0, "/home/lin/图片/家庭合影.jpg"},
