@@ -4,6 +4,7 @@
 
 #include "common/stages.h"
 #include "common/widgets/cloneprogresswidget.h"
+#include "common/widgets/pagefit.h"
 #include "connect/pcpairpage.h"
 #include "net/tcpserver.h"
 #include "net/wire.h"
@@ -20,6 +21,8 @@ NewPCConnectPage::NewPCConnectPage(QWidget* parent, const ReceiverLimits& limits
     ReceiverEvents& events = *this;
     engine = std::make_unique<ReceiverEngine>(ui->page_2->code().toStdString(), events, limits);
     connect(this, &NewPCConnectPage::setCurrentIndex, ui->view, &QStackedWidget::setCurrentIndex);
+    // The report page this view holds asks for far more room than any page the receiver shows.
+    fitStackToCurrentPage(ui->view);
 }
 
 NewPCConnectPage::~NewPCConnectPage()

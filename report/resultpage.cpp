@@ -67,6 +67,14 @@ ResultPage::~ResultPage()
     delete ui;
 }
 
+QSize ResultPage::sizeHint() const
+{
+    const QMargins margins = contentsMargins();
+    const int frame = 2 * frameWidth();
+    return widget()->sizeHint()
+        + QSize(margins.left() + margins.right() + frame, margins.top() + margins.bottom() + frame);
+}
+
 void ResultPage::AddFile(
     int result, std::string filename, uint64_t filesize, std::chrono::system_clock::time_point startTime)
 {

@@ -30,6 +30,10 @@ public:
     explicit ResultPage(QWidget* parent = nullptr);
     ~ResultPage() override;
 
+    // The whole report without scrolling: the summary, both tables' first rows and the buttons. A smaller
+    // window (a small screen) scrolls it.
+    QSize sizeHint() const override;
+
     // Forgets every record and empties both tables; the report files stay.
     void Clear();
     // Restores the working report files from the latest report's dated copies, before a further run.

@@ -6,6 +6,7 @@
 #include <QHeaderView>
 #include <QLabel>
 #include <QPushButton>
+#include <QScrollBar>
 #include <QTableWidget>
 
 #include "report/resultpage.h"
@@ -383,6 +384,57 @@ private slots:
         QCOMPARE(cellText(succeededTable(), 0, 0), QStringLiteral("/first"));
     }
 
+    // At its own size the report needs no scrolling: summary, both tables' first rows and the buttons show.
+    void everythingShowsAtItsOwnSize_data()
+    {
+        QTest::addColumn<int>("failed");
+        QTest::addColumn<int>("succeeded");
+        QTest::newRow("a few of each") << 2 << 8;
+        QTest::newRow("one of each") << 1 << 1;
+        QTest::newRow("150 of each") << 150 << 150;
+    }
+    void everythingShowsAtItsOwnSize()
+    {
+        QFETCH(int, failed);
+        QFETCH(int, succeeded);
+        for (int i = 0; i < failed; ++i) {
+            page->AddFile(16, "/home/lin/locked" + std::to_string(i), 100, Clock::now());
+        }
+        for (int i = 0; i < succeeded; ++i) {
+            page->AddFile(0, "/home/lin/文档/" + std::to_string(i) + ".txt", 4096, Clock::now());
+        }
+        page->UpdatePage();
+        page->show();
+        QVERIFY(QTest::qWaitForWindowExposed(page.data()));
+        page->resize(page->sizeHint());
+        QApplication::processEvents();
+        QCOMPARE(page->verticalScrollBar()->maximum(), 0);
+        QWidget* visible = page->viewport();
+        for (const char* name : {"titleL", "widget1", "widget2", "widget3", "widget4", "infoWidget", "fInfoWidget",
+                 "checkFailedFilesBtn", "checkFilesBtn", "tableWidget", "tableWidget_2"}) {
+            auto* widget = page->findChild<QWidget*>(QString::fromLatin1(name));
+            QVERIFY2(widget && widget->isVisible(), name);
+            const QRect r(widget->mapTo(visible, QPoint(0, 0)), widget->size());
+            QVERIFY2(visible->rect().contains(r), name);
+        }
+        for (QTableWidget* table : {failedTable(), succeededTable()}) {
+            const int shownRows = std::min(table->rowCount(), 3);
+            const int bottom = table->rowViewportPosition(shownRows - 1) + table->rowHeight(shownRows - 1);
+            QVERIFY2(bottom <= table->viewport()->height(),
+                qPrintable(QString("%1: rows end at %2 in %3")
+                               .arg(table->objectName())
+                               .arg(bottom)
+                               .arg(table->viewport()->height())));
+        }
+        // In a small window the page scrolls; each table keeps room for its first row.
+        page->resize(page->width(), 300);
+        QApplication::processEvents();
+        QVERIFY(page->verticalScrollBar()->maximum() > 0);
+        for (QTableWidget* table : {failedTable(), succeededTable()}) {
+            QVERIFY2(table->rowHeight(0) <= table->viewport()->height(), qPrintable(table->objectName()));
+        }
+    }
+
     void screenshot()
     {
         const QByteArray dir = qgetenv("MOVANTA_SCREENSHOT_DIR");
@@ -411,7 +463,7 @@ private slots:
             ++i;
         }
         page->UpdatePage();
-        page->resize(640, 1060);
+        page->resize(page->sizeHint());
         page->show();
         QVERIFY(QTest::qWaitForWindowExposed(page.data()));
         const QString path = QDir(QString::fromLocal8Bit(dir)).filePath(QStringLiteral("report.png"));
