@@ -59,6 +59,7 @@ void MainWindow::pcTypeChanged(short type)
 void MainWindow::hideBottom()
 {
     ui->bottomContent->hide();
+    fitWindowSoon(this);
 }
 
 void MainWindow::done(int code)
@@ -73,6 +74,8 @@ void MainWindow::done(int code)
     ui->bottomContent->setCurrentIndex(toInt(BottomBar::Finished));
     ui->bottomContent->show();
     ui->transferAgainBtn->setVisible(code == toInt(DoneCode::SenderFinished));
+    // The end bar takes room of its own: the page keeps what it asked for.
+    fitWindowSoon(this);
 }
 
 void MainWindow::on_nextBtn_clicked()

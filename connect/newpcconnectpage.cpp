@@ -4,6 +4,7 @@
 
 #include "common/stages.h"
 #include "common/widgets/cloneprogresswidget.h"
+#include "common/widgets/pagefit.h"
 #include "connect/pcpairpage.h"
 #include "net/tcpserver.h"
 #include "net/wire.h"
@@ -20,6 +21,8 @@ NewPCConnectPage::NewPCConnectPage(QWidget* parent, const ReceiverLimits& limits
     ReceiverEvents& events = *this;
     engine = std::make_unique<ReceiverEngine>(ui->page_2->code().toStdString(), events, limits);
     connect(this, &NewPCConnectPage::setCurrentIndex, ui->view, &QStackedWidget::setCurrentIndex);
+    // The report page this view holds asks for far more room than any page the receiver shows.
+    fitStackToCurrentPage(ui->view);
 }
 
 NewPCConnectPage::~NewPCConnectPage()
@@ -158,8 +161,31 @@ void NewPCConnectPage::workChanged(const std::string& text)
 
 void NewPCConnectPage::finished(int code)
 {
+    ui->page_3->finishCounting();
     if (!stopping) {
         emit Done(code);
+    }
+}
+
+void NewPCConnectPage::totalsKnown(uint64_t files, uint64_t bytes)
+{
+    ui->page_3->startCounting(files, bytes);
+}
+
+void NewPCConnectPage::bytesReceived(uint64_t bytes)
+{
+    ui->page_3->countBytes(bytes);
+}
+
+void NewPCConnectPage::fileReceived()
+{
+    ui->page_3->countFile();
+}
+
+void NewPCConnectPage::packageInstalling(const std::string& name)
+{
+    if (!stopping) {
+        emit ui->page_3->updateInstallText(QStringLiteral("正在安装：") + QString::fromStdString(name));
     }
 }
 

@@ -63,6 +63,10 @@ private:
     void finished(int code) override;
     void wrongCodesChanged(int count) override;
     void codeChanged(const std::string& code) override;
+    void totalsKnown(uint64_t files, uint64_t bytes) override;
+    void bytesReceived(uint64_t bytes) override;
+    void fileReceived() override;
+    void packageInstalling(const std::string& name) override;
     void showPairingNote();
 
     Ui::NewPCConnectPage* ui;

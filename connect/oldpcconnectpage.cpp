@@ -100,6 +100,8 @@ void OldPCConnectPage::Unload()
     paired = false;
     listener.stop();
     worker.stop();
+    // A run stopped half-way says nothing more; its figures stop here.
+    ui->page_4->finishCounting();
     client.Close();
     ui->page_2->clearFocus();
     emit setCurrentIndex(toInt(SenderView::List));
@@ -284,6 +286,12 @@ void OldPCConnectPage::sendFiles(std::unordered_map<std::string, uint64_t>& file
     if (const char* home = std::getenv("HOME")) {
         plan.home = std::string(home);
     }
+    uint64_t fileBytes = 0;
+    for (const auto& file : plan.files) {
+        fileBytes += file.second;
+    }
+    observer->planned(plan.files.size(), plan.checkedApps.size());
+    ui->page_4->startCounting(plan.files.size(), fileBytes);
     worker.start(client, *observer, std::move(plan));
 }
 

@@ -1,5 +1,7 @@
 #include "connect/pagesendobserver.h"
 
+#include <algorithm>
+
 #include "common/stages.h"
 #include "common/widgets/cloneprogresswidget.h"
 #include "connect/oldpcconnectpage.h"
@@ -11,8 +13,18 @@ PageSendObserver::PageSendObserver(OldPCConnectPage* senderPage, CloneProgressWi
     : page(senderPage), steps(stepIndicator), transfer(transferPage), report(reportPage)
 { }
 
+void PageSendObserver::planned(uint64_t files, uint64_t apps)
+{
+    plannedFiles = files;
+    plannedApps = apps;
+}
+
 void PageSendObserver::runStarted(TimePoint start)
 {
+    filesSeen = 0;
+    finishedBytes = 0;
+    sentBytes = 0;
+    lastFileTime = start;
     // Read on the GUI thread only after the run has ended.
     report->transferStartTime = start;
 }
@@ -29,16 +41,35 @@ void PageSendObserver::progress(int percent)
 
 void PageSendObserver::passwordNotice()
 {
+    emit transfer->updateInstallText(QStringLiteral("正在新电脑上安装 %1 个应用").arg(plannedApps));
     emit page->showPasswordMsgBox();
 }
 
 void PageSendObserver::itemResult(int result, const std::string& name, uint64_t size, TimePoint start)
 {
     report->AddFile(result, name, size, start);
+    // Files come first; the applications' results follow and are no transfer.
+    if (filesSeen < plannedFiles) {
+        ++filesSeen;
+        finishedBytes += size;
+        lastFileTime = std::chrono::system_clock::now();
+        transfer->countFile();
+        transfer->countBytes(finishedBytes);
+    }
+}
+
+void PageSendObserver::bytesSent(uint64_t bytes)
+{
+    sentBytes = bytes;
+    transfer->countBytes(bytes);
 }
 
 void PageSendObserver::runFinished()
 {
+    transfer->finishCounting();
+    // Read on the GUI thread by the update this run requests below.
+    report->transferredBytes = std::max(sentBytes, finishedBytes);
+    report->transferEndTime = lastFileTime;
     emit steps->changeProgress(toInt(Stage::Done));
     emit report->UpdatePageRequest();
     emit page->setCurrentIndex(toInt(SenderView::Report));

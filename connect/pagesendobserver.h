@@ -1,5 +1,7 @@
 #pragma once
 
+#include <cstdint>
+
 #include "connect/sender/sendobserver.h"
 
 class CloneProgressWidget;
@@ -20,10 +22,21 @@ public:
     void passwordNotice() override;
     void itemResult(int result, const std::string& name, uint64_t size, TimePoint start) override;
     void runFinished() override;
+    void bytesSent(uint64_t bytes) override;
+
+    // Before a run starts (GUI thread): its first `files` results are files, then come `apps` applications.
+    void planned(uint64_t files, uint64_t apps);
 
 private:
     OldPCConnectPage* page;
     CloneProgressWidget* steps;
     TransferPage* transfer;
     ResultPage* report;
+    // Transfer thread only, apart from planned() before the thread starts.
+    uint64_t plannedFiles = 0;
+    uint64_t plannedApps = 0;
+    uint64_t filesSeen = 0;
+    uint64_t finishedBytes = 0;
+    uint64_t sentBytes = 0;
+    TimePoint lastFileTime {};
 };

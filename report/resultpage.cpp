@@ -9,6 +9,7 @@
 #include <QLabel>
 
 #include "common/sizetext.h"
+#include "common/transferfigures.h"
 #include "report/log/reportcommands.h"
 #include "report/log/reportline.h"
 #include "report/log/resultcodes.h"
@@ -68,6 +69,14 @@ ResultPage::~ResultPage()
     delete ui;
 }
 
+QSize ResultPage::sizeHint() const
+{
+    const QMargins margins = contentsMargins();
+    const int frame = 2 * frameWidth();
+    return widget()->sizeHint()
+        + QSize(margins.left() + margins.right() + frame, margins.top() + margins.bottom() + frame);
+}
+
 void ResultPage::AddFile(
     int result, std::string filename, uint64_t filesize, std::chrono::system_clock::time_point startTime)
 {
@@ -98,6 +107,9 @@ void ResultPage::UpdatePage()
     const bool started = transferStartTime != std::chrono::system_clock::time_point {};
     const uint64_t totalSeconds = started ? getDurationSeconds(transferStartTime, std::chrono::system_clock::now()) : 0;
     ui->totalTimeL->setText(getShownTimeText(totalSeconds));
+    const std::optional<double> average
+        = started ? getAverageSpeed(transferredBytes, transferEndTime - transferStartTime) : std::nullopt;
+    ui->averageSpeedL->setText(tr("平均速度 ") + (average ? getSpeedText(*average) : QStringLiteral("--")));
 
     showNewFailedRows();
     showNewSucceededRows();

@@ -30,6 +30,10 @@ public:
     explicit ResultPage(QWidget* parent = nullptr);
     ~ResultPage() override;
 
+    // The whole report without scrolling: the summary, both tables' first rows and the buttons. A smaller
+    // window (a small screen) scrolls it.
+    QSize sizeHint() const override;
+
     // Forgets every record and empties both tables; the report files stay.
     void Clear();
     // Restores the working report files from the latest report's dated copies, before a further run.
@@ -37,6 +41,10 @@ public:
 
     // Set by the sender engine when a run begins.
     std::chrono::system_clock::time_point transferStartTime {};
+    // Set by the sender engine when a run ends: the bytes of its files and when the last file was done,
+    // for the average speed (the applications' installation is no transfer).
+    uint64_t transferredBytes = 0;
+    std::chrono::system_clock::time_point transferEndTime {};
 
 public slots:
     // Safe to call from any thread: the log records it and announces the row to the page on the GUI thread.

@@ -28,6 +28,14 @@ TransferPage::TransferPage(QWidget* parent) : QWidget(parent), ui(new Ui::Transf
         }
     });
 
+    figuresTick.setInterval(figuresTickMs);
+    connect(&figuresTick, &QTimer::timeout, this, &TransferPage::refreshFigures);
+    connect(this, &TransferPage::countingStarted, this, &TransferPage::beginFigures);
+    connect(this, &TransferPage::countingFinished, this, &TransferPage::endFigures);
+    connect(this, &TransferPage::updateInstallText, this, &TransferPage::setInstallText);
+    ui->figures->hide();
+    ui->installingL->hide();
+
     loadingMovie = new QMovie(QStringLiteral(":/icons/icons/loading_dots.gif"), QByteArray(), this);
     ui->loadingDots->setMovie(loadingMovie);
     // Show the first frame while the dots stand still.
@@ -108,4 +116,69 @@ void TransferPage::setWorkText(QString text)
     } else {
         loadingMovie->stop();
     }
+}
+
+void TransferPage::setInstallText(QString text)
+{
+    ui->installingL->setText(text);
+    ui->installingL->setVisible(!text.isEmpty());
+}
+
+void TransferPage::startCounting(uint64_t files, uint64_t bytes)
+{
+    filesTotal = files;
+    bytesTotal = bytes;
+    filesDone = 0;
+    bytesDone = 0;
+    emit countingStarted();
+}
+
+void TransferPage::countBytes(uint64_t bytes)
+{
+    uint64_t known = bytesDone.load(std::memory_order_relaxed);
+    while (bytes > known && !bytesDone.compare_exchange_weak(known, bytes, std::memory_order_relaxed)) { }
+}
+
+void TransferPage::countFile()
+{
+    filesDone.fetch_add(1, std::memory_order_relaxed);
+}
+
+void TransferPage::finishCounting()
+{
+    emit countingFinished();
+}
+
+void TransferPage::beginFigures()
+{
+    counting = true;
+    figures.start(TransferFigures::Clock::now());
+    figures.setTotals(filesTotal, bytesTotal);
+    setInstallText(QString());
+    ui->figures->show();
+    ui->timeLeftL->show();
+    refreshFigures();
+    figuresTick.start();
+}
+
+void TransferPage::refreshFigures()
+{
+    figures.update(TransferFigures::Clock::now(), filesDone, bytesDone);
+    ui->filesL->setText(figures.filesText());
+    ui->bytesL->setText(figures.bytesText());
+    ui->speedL->setText(figures.speedText());
+    ui->timeLeftL->setText(figures.timeLeftText());
+}
+
+void TransferPage::endFigures()
+{
+    if (!counting) {
+        return;
+    }
+    counting = false;
+    figuresTick.stop();
+    refreshFigures();
+    ui->speedL->setText(figures.averageSpeedText());
+    ui->timeLeftL->hide();
+    setInstallText(QString());
 }

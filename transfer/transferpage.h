@@ -1,10 +1,14 @@
 #pragma once
 
+#include <atomic>
+#include <cstdint>
 #include <mutex>
 #include <string>
 
 #include <QTimer>
 #include <QWidget>
+
+#include "common/transferfigures.h"
 
 namespace Ui {
 class TransferPage;
@@ -29,19 +33,41 @@ public:
     static void textCallback(const std::string& text, void* page);
     static void callback(int value, void* page);
 
+    // The figures of a run: files and bytes done of the totals, speed and time left. Any thread; the
+    // counts are only stored here, and the GUI thread shows them a few times a second.
+    // A new run with its totals; what was counted before is forgotten.
+    void startCounting(uint64_t files, uint64_t bytes);
+    // Bytes done so far in the run; a lower count than one already given changes nothing.
+    void countBytes(uint64_t bytes);
+    void countFile();
+    // The run is over: the figures stop with the average speed in place of the current one.
+    void finishCounting();
+
+    // How often the figures are redrawn while a run is counted.
+    static constexpr int figuresTickMs = 250;
+
 signals:
     void updateProgress(int value);
     void updateText(QString text);
     void updateWorkText(QString text);
+    // What is being installed (a package, a number of applications); empty hides the line.
+    void updateInstallText(QString text);
     // A text was posted while the GUI thread was not due to look.
     void textPosted();
+    void countingStarted();
+    void countingFinished();
 
 public slots:
     void setProgress(int value);
     void setText(QString text);
     void setWorkText(QString text);
+    void setInstallText(QString text);
 
 private:
+    void beginFigures();
+    void refreshFigures();
+    void endFigures();
+
     void postText(std::string text);
     void refreshText();
 
@@ -55,4 +81,14 @@ private:
     std::mutex textMutex;
     std::string latestText; // under textMutex, UTF-8
     bool textAwaited = false; // under textMutex: a textPosted is queued or the tick runs
+
+    // Written by the engines' threads, read by the figures' tick.
+    std::atomic<uint64_t> filesTotal {0};
+    std::atomic<uint64_t> bytesTotal {0};
+    std::atomic<uint64_t> filesDone {0};
+    std::atomic<uint64_t> bytesDone {0};
+    // GUI thread only.
+    TransferFigures figures;
+    QTimer figuresTick;
+    bool counting = false;
 };

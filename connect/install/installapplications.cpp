@@ -3,6 +3,7 @@
 #include <cstdlib>
 
 #include "connect/install/appinstaller.h"
+#include "connect/install/installeroutput.h"
 #include "connect/receiver/receiverevents.h"
 #include "net/tcpclient.h"
 #include "net/wire.h"
@@ -16,7 +17,11 @@ void installApplications(TCP::Client* client, const std::string& list, ReceiverE
         started = true;
         Wire::sendInstallStarted(*client);
     };
-    hooks.updateText = [&events](const std::string& text) { events.itemChanged(text); };
+    hooks.updateText = [&events](const std::string& text) {
+        events.itemChanged(text);
+        if (const std::optional<std::string> name = getPackageInLine(text))
+            events.packageInstalling(*name);
+    };
     hooks.updateProgress = [&events](int percent) { events.progressChanged(percent); };
 
     const char* home = std::getenv("HOME");

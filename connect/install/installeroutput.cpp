@@ -1,11 +1,45 @@
 #include "connect/install/installeroutput.h"
 
+#include "select/model/inventory.h"
+
 namespace {
 
 // Output that never ends a line (a terminal-style progress bar) would otherwise pile up for the whole run.
 const std::string::size_type bufferLimit = 64 * 1024;
 
+// What apt and dpkg write before the name of the package they work on, in English and in Chinese.
+const char* const packageMarks[] = {"Unpacking ", "Setting up ", "Selecting previously unselected package ",
+    "正在解压 ", "正在设置 ", "正在选中未选择的软件包 "};
+
+bool isPackageCharacter(char c)
+{
+    return (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '+' || c == '-' || c == '.';
+}
+
 } // namespace
+
+std::optional<std::string> getPackageInLine(const std::string& line)
+{
+    std::string name;
+    for (const char* mark : packageMarks) {
+        const std::string::size_type at = line.find(mark);
+        if (at != std::string::npos) {
+            const std::string::size_type from = at + std::char_traits<char>::length(mark);
+            // The name ends where its characters do: at " (version)", ":arch" or a full stop.
+            std::string::size_type end = from;
+            while (end < line.size() && isPackageCharacter(line[end]))
+                ++end;
+            // A sentence's full stop is no part of it.
+            while (end > from && line[end - 1] == '.')
+                --end;
+            name = line.substr(from, end - from);
+            break;
+        }
+    }
+    if (name.empty() || !isValidPackageName(name))
+        return std::nullopt;
+    return name;
+}
 
 void InstallerOutput::append(const std::string& text)
 {

@@ -4,6 +4,12 @@
 #include <string>
 
 // Collects what the package installer writes and picks out its percentage and its last complete line.
+// The package a line of the installer's output works on ("Unpacking vim (2:9.0) ...", "正在设置 vim
+// (2:9.0) ..."), without its architecture; nothing for other lines or names Debian would not accept. The
+// archive lines ("Preparing to unpack .../00-vim_...deb") are left out: apt numbers them, and a numbered
+// name cannot be told from a package whose name begins with digits.
+std::optional<std::string> getPackageInLine(const std::string& line);
+
 class InstallerOutput
 {
 public:

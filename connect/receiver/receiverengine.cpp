@@ -326,6 +326,7 @@ void ReceiverEngine::startMigration(TCP::Client* client, Session& session)
     filesLeft = header.fileCount;
     totalBytes = header.totalBytes;
     headerBytes += TransferHeader::Size;
+    events.totalsKnown(header.fileCount, header.totalBytes);
     events.stageChanged(toInt(Stage::Transfer));
     receivedBytes = 0;
 }
@@ -337,6 +338,7 @@ void ReceiverEngine::reportProgress(uint64_t bytes, uint64_t divisor)
         const unsigned __int128 scaled = static_cast<unsigned __int128>(bytes) * 100 / divisor;
         percent = scaled > 100 ? 100 : static_cast<int>(scaled);
     }
+    events.bytesReceived(bytes);
     // One queued signal per shown step, not per unit.
     if (percent != lastProgress) {
         lastProgress = percent;
@@ -458,6 +460,7 @@ void ReceiverEngine::answerFile(TCP::Client* client, uint8_t result, const std::
         --filesLeft;
     }
     receivedBytes += size;
+    events.fileReceived();
     std::printf("%s\n%ld file(s) left\n", getConsoleText(shown).c_str(), static_cast<long>(filesLeft));
     std::fflush(stdout);
 }

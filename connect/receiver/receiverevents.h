@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <string>
 
 // What the receiver engine tells its page. The engine runs on the server's service thread, so every
@@ -23,4 +24,16 @@ public:
     virtual void wrongCodesChanged(int count) { static_cast<void>(count); }
     // Too many wrong codes: this new code replaces the one shown.
     virtual void codeChanged(const std::string& code) { static_cast<void>(code); }
+    // The transfer header came: files and bytes of the whole run (bytes include the applications' share).
+    virtual void totalsKnown(uint64_t files, uint64_t bytes)
+    {
+        static_cast<void>(files);
+        static_cast<void>(bytes);
+    }
+    // Content bytes taken so far in this run; called often, so it must be cheap.
+    virtual void bytesReceived(uint64_t bytes) { static_cast<void>(bytes); }
+    // One more file is done with, stored or not.
+    virtual void fileReceived() { }
+    // The installer works on this package now.
+    virtual void packageInstalling(const std::string& name) { static_cast<void>(name); }
 };

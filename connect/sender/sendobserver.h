@@ -25,4 +25,7 @@ public:
     virtual void itemResult(int result, const std::string& name, uint64_t size, TimePoint start) = 0;
     // The run is over and the connection closed; every item has been reported.
     virtual void runFinished() = 0;
+    // Content bytes of the run's files sent so far (files given up on count with their size); called
+    // often, so it must be cheap.
+    virtual void bytesSent(uint64_t bytes) { static_cast<void>(bytes); }
 };

@@ -218,6 +218,7 @@ bool SendSession::sendPadding(uint64_t count)
 void SendSession::showProgress(uint64_t fileBytes, uint64_t divisor)
 {
     const int percent = divisor == 0 ? 0 : static_cast<int>((doneBytes + fileBytes) * 100 / divisor);
+    observer.bytesSent(doneBytes + fileBytes);
     if (percent != shownPercent) {
         shownPercent = percent;
         observer.progress(percent);

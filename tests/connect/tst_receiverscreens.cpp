@@ -140,6 +140,12 @@ private slots:
         onScreen(page()->findChild<QLabel*>("loadingDots"));
         textFits(page()->findChild<QLabel*>("label_5"));
         textFits(page()->findChild<QLabel*>("label_6"));
+        // Counted from the header and the files as they came.
+        QTRY_COMPARE(page()->findChild<QLabel*>("bytesL")->text(), QString("6 KB / 10 KB"));
+        QTRY_COMPARE(page()->findChild<QLabel*>("filesL")->text(), QString("1 / 2 个文件"));
+        for (const char* name : {"filesL", "bytesL", "speedL", "timeLeftL"}) {
+            textFits(page()->findChild<QLabel*>(name));
+        }
         save("receiver-transfer.png");
 
         for (int i = 0; i < 4; ++i) {
@@ -156,6 +162,11 @@ private slots:
         QTRY_VERIFY(window->findChild<QPushButton*>("homeBtn")->isVisible());
         textFits(page()->findChild<QLabel*>("currentWork"));
         QCOMPARE(page()->findChild<QProgressBar*>("progressBar")->value(), 100);
+        QTRY_COMPARE(page()->findChild<QLabel*>("filesL")->text(), QString("2 / 2 个文件"));
+        QCOMPARE(page()->findChild<QLabel*>("bytesL")->text(), QString("10 KB / 10 KB"));
+        QVERIFY(page()->findChild<QLabel*>("speedL")->text().startsWith("平均速度 "));
+        textFits(page()->findChild<QLabel*>("speedL"));
+        QVERIFY(page()->findChild<QLabel*>("timeLeftL")->isHidden());
         save("receiver-done.png");
     }
 };

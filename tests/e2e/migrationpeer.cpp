@@ -104,6 +104,12 @@ public:
             if (driver.transferAgainToPairing()) {
                 driver.reply("pairing");
             }
+        } else if (command == "figures") {
+            // "figures <files>|<bytes>|<speed>" of this computer's transfer page.
+            QWidget* page = driver.receiverPage()->isVisible() ? driver.receiverPage()->findChild<QWidget*>("page_3")
+                                                               : driver.senderPage()->findChild<QWidget*>("page_4");
+            driver.reply("figures " + utf8(WizardDriver::label(page, "filesL")) + "|"
+                + utf8(WizardDriver::label(page, "bytesL")) + "|" + utf8(WizardDriver::label(page, "speedL")));
         } else if (command == "shot") {
             driver.reply(driver.saveShot(QString::fromStdString(arg)) ? "shot" : "error cannot save " + arg);
         } else if (command == "quit") {
@@ -137,14 +143,15 @@ private:
         }
     }
 
-    // "report <Done code>|<files>|<sent>|<failed>|<completion>|<confirmation box>"
+    // "report <Done code>|<files>|<sent>|<failed>|<completion>|<confirmation box>|<average speed>"
     void replyReport()
     {
         QWidget* report = driver.senderPage()->findChild<QWidget*>("page_5");
         driver.reply("report " + std::to_string(driver.senderEnds().last()) + "|"
             + utf8(WizardDriver::label(report, "fileCountL")) + "|" + utf8(WizardDriver::label(report, "sentCount"))
             + "|" + utf8(WizardDriver::label(report, "failedCount")) + "|"
-            + utf8(WizardDriver::label(report, "transPercentageL")) + "|" + utf8(confirmText.simplified()));
+            + utf8(WizardDriver::label(report, "transPercentageL")) + "|" + utf8(confirmText.simplified()) + "|"
+            + utf8(WizardDriver::label(report, "averageSpeedL")));
     }
 
     // "pages <receiver view>|<sender stack>|<receiver's current file text>|<sender's current file text>"

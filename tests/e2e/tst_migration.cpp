@@ -185,6 +185,18 @@ private slots:
 
         const QString done = expectReply(*receiver, "waitdone 1", "done");
         QCOMPARE(done, QString("done 0|迁移完成，请在旧电脑上查看报告"));
+
+        // Both sides counted every file; the run is over, so each shows its average speed.
+        QVERIFY2(f.size() >= 7 && f[6].startsWith("平均速度 ") && f[6].endsWith("/s"), qPrintable(report));
+        const QString files = QString("%1 / %1 个文件").arg(expected);
+        for (Peer* side : {sender, receiver}) {
+            const QStringList figures = expectReply(*side, "figures", "figures").mid(8).split('|');
+            QVERIFY2(figures.size() == 3, qPrintable(figures.join('|')));
+            QCOMPARE(figures[0], files);
+            const QStringList bytes = figures[1].split(" / ");
+            QVERIFY2(bytes.size() == 2 && bytes[0] != "0 B", qPrintable(figures[1]));
+            QVERIFY2(figures[2].startsWith("平均速度 ") && figures[2].endsWith("/s"), qPrintable(figures[2]));
+        }
     }
 
     void filesArriveIntact()

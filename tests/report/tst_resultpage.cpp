@@ -6,6 +6,7 @@
 #include <QHeaderView>
 #include <QLabel>
 #include <QPushButton>
+#include <QScrollBar>
 #include <QTableWidget>
 
 #include "report/resultpage.h"
@@ -64,8 +65,8 @@ private slots:
     {
         QCOMPARE(text("timeL"), QStringLiteral("报告生成时间：2024-01-18 15:30:45"));
         QCOMPARE(text("reportLocationL"), QStringLiteral("报告路径："));
-        for (const char* name : {"fileCountL", "dataSizeL", "transPercentageL", "totalTimeL", "sentCount", "sentSize",
-                 "failedCount", "failedSize"}) {
+        for (const char* name : {"fileCountL", "dataSizeL", "transPercentageL", "totalTimeL", "averageSpeedL",
+                 "sentCount", "sentSize", "failedCount", "failedSize"}) {
             QVERIFY2(text(name).isEmpty(), name);
         }
         QCOMPARE(failedTable()->rowCount(), 0);
@@ -203,6 +204,33 @@ private slots:
     {
         page->UpdatePage();
         QCOMPARE(text("totalTimeL"), QStringLiteral("0 秒"));
+        QCOMPARE(text("averageSpeedL"), QStringLiteral("平均速度 --"));
+    }
+
+    // The files' bytes over the time until the last file was done; the installation afterwards is no transfer.
+    void averageSpeed_data()
+    {
+        QTest::addColumn<quint64>("bytes");
+        QTest::addColumn<int>("filesSeconds");
+        QTest::addColumn<QString>("shown");
+        QTest::newRow("40 MB in 4 s") << quint64(40) * 1024 * 1024 << 4 << QStringLiteral("平均速度 10 MB/s");
+        QTest::newRow("3 GB in 10 minutes")
+            << quint64(3) * 1024 * 1024 * 1024 << 600 << QStringLiteral("平均速度 5.1 MB/s");
+        QTest::newRow("nothing sent") << quint64(0) << 4 << QStringLiteral("平均速度 0 B/s");
+        QTest::newRow("no file done") << quint64(0) << 0 << QStringLiteral("平均速度 --");
+    }
+    void averageSpeed()
+    {
+        QFETCH(quint64, bytes);
+        QFETCH(int, filesSeconds);
+        QFETCH(QString, shown);
+        const Clock::time_point start = Clock::now() - std::chrono::seconds(filesSeconds + 300);
+        page->transferStartTime = start;
+        page->transferredBytes = bytes;
+        page->transferEndTime = start + std::chrono::seconds(filesSeconds);
+        page->AddFile(0, "/a", bytes, start);
+        page->UpdatePage();
+        QCOMPARE(text("averageSpeedL"), shown);
     }
 
     void succeededRowCells()
@@ -356,6 +384,57 @@ private slots:
         QCOMPARE(cellText(succeededTable(), 0, 0), QStringLiteral("/first"));
     }
 
+    // At its own size the report needs no scrolling: summary, both tables' first rows and the buttons show.
+    void everythingShowsAtItsOwnSize_data()
+    {
+        QTest::addColumn<int>("failed");
+        QTest::addColumn<int>("succeeded");
+        QTest::newRow("a few of each") << 2 << 8;
+        QTest::newRow("one of each") << 1 << 1;
+        QTest::newRow("150 of each") << 150 << 150;
+    }
+    void everythingShowsAtItsOwnSize()
+    {
+        QFETCH(int, failed);
+        QFETCH(int, succeeded);
+        for (int i = 0; i < failed; ++i) {
+            page->AddFile(16, "/home/lin/locked" + std::to_string(i), 100, Clock::now());
+        }
+        for (int i = 0; i < succeeded; ++i) {
+            page->AddFile(0, "/home/lin/文档/" + std::to_string(i) + ".txt", 4096, Clock::now());
+        }
+        page->UpdatePage();
+        page->show();
+        QVERIFY(QTest::qWaitForWindowExposed(page.data()));
+        page->resize(page->sizeHint());
+        QApplication::processEvents();
+        QCOMPARE(page->verticalScrollBar()->maximum(), 0);
+        QWidget* visible = page->viewport();
+        for (const char* name : {"titleL", "widget1", "widget2", "widget3", "widget4", "infoWidget", "fInfoWidget",
+                 "checkFailedFilesBtn", "checkFilesBtn", "tableWidget", "tableWidget_2"}) {
+            auto* widget = page->findChild<QWidget*>(QString::fromLatin1(name));
+            QVERIFY2(widget && widget->isVisible(), name);
+            const QRect r(widget->mapTo(visible, QPoint(0, 0)), widget->size());
+            QVERIFY2(visible->rect().contains(r), name);
+        }
+        for (QTableWidget* table : {failedTable(), succeededTable()}) {
+            const int shownRows = std::min(table->rowCount(), 3);
+            const int bottom = table->rowViewportPosition(shownRows - 1) + table->rowHeight(shownRows - 1);
+            QVERIFY2(bottom <= table->viewport()->height(),
+                qPrintable(QString("%1: rows end at %2 in %3")
+                               .arg(table->objectName())
+                               .arg(bottom)
+                               .arg(table->viewport()->height())));
+        }
+        // In a small window the page scrolls; each table keeps room for its first row.
+        page->resize(page->width(), 300);
+        QApplication::processEvents();
+        QVERIFY(page->verticalScrollBar()->maximum() > 0);
+        for (QTableWidget* table : {failedTable(), succeededTable()}) {
+            QVERIFY2(table->rowHeight(0) <= table->viewport()->height(), qPrintable(table->objectName()));
+        }
+    }
+
     void screenshot()
     {
         const QByteArray dir = qgetenv("MOVANTA_SCREENSHOT_DIR");
@@ -363,6 +442,8 @@ private slots:
             QSKIP("set MOVANTA_SCREENSHOT_DIR to write report.png");
         }
         page->transferStartTime = Clock::now() - 754s;
+        page->transferEndTime = page->transferStartTime + 702s;
+        page->transferredBytes = 769667072;
         const std::pair<int, const char*> items[] = {
             {0, "/home/lin/文档/年度总结.docx"},
             {0, "/home/lin/图片/家庭合影.jpg"},
@@ -382,7 +463,7 @@ private slots:
             ++i;
         }
         page->UpdatePage();
-        page->resize(640, 1060);
+        page->resize(page->sizeHint());
         page->show();
         QVERIFY(QTest::qWaitForWindowExposed(page.data()));
         const QString path = QDir(QString::fromLocal8Bit(dir)).filePath(QStringLiteral("report.png"));

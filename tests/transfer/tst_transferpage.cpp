@@ -176,6 +176,126 @@ private slots:
         QCOMPARE(label(page, "currentFile")->text(), QString("/home/bob/新建文件夹/x"));
         QVERIFY(dots(page)->state() == QMovie::Running);
     }
+
+    // The figures of a run counted on a worker thread, as the engines do.
+    void countsFromAWorkerShowAsFigures()
+    {
+        TransferPage page;
+        QWidget* figures = page.findChild<QWidget*>("figures");
+        QVERIFY(figures->isHidden());
+        std::thread worker([&page] {
+            page.startCounting(3, 3 * 1024 * 1024);
+            page.countBytes(1024 * 1024);
+            page.countFile();
+            page.countBytes(1536 * 1024);
+            // A stale, lower count changes nothing.
+            page.countBytes(1000);
+        });
+        worker.join();
+        QTRY_COMPARE(label(page, "filesL")->text(), QString("1 / 3 个文件"));
+        QTRY_COMPARE(label(page, "bytesL")->text(), QString("1.5 MB / 3 MB"));
+        QVERIFY(!figures->isHidden());
+        QCOMPARE(label(page, "speedL")->text(), QString("速度 --"));
+        QCOMPARE(label(page, "timeLeftL")->text(), QString("正在估算剩余时间"));
+
+        // Bytes keep coming: once the figures have a second of samples, speed and time left appear.
+        std::atomic<bool> stop {false};
+        std::thread sender([&page, &stop] {
+            uint64_t bytes = 1536 * 1024;
+            while (!stop && bytes < 2 * 1024 * 1024) {
+                bytes += 2048;
+                page.countBytes(bytes);
+                std::this_thread::sleep_for(std::chrono::milliseconds(5));
+            }
+        });
+        QTRY_VERIFY_WITH_TIMEOUT(label(page, "speedL")->text().endsWith("/s"), 5000);
+        QTRY_VERIFY_WITH_TIMEOUT(label(page, "timeLeftL")->text().startsWith("剩余约 "), 5000);
+        stop = true;
+        sender.join();
+
+        std::thread finisher([&page] {
+            page.countFile();
+            page.countFile();
+            page.countBytes(3 * 1024 * 1024);
+            page.finishCounting();
+        });
+        finisher.join();
+        QTRY_COMPARE(label(page, "filesL")->text(), QString("3 / 3 个文件"));
+        QCOMPARE(label(page, "bytesL")->text(), QString("3 MB / 3 MB"));
+        QVERIFY(label(page, "speedL")->text().startsWith("平均速度 "));
+        QVERIFY(label(page, "speedL")->text().endsWith("/s"));
+        QVERIFY(label(page, "timeLeftL")->isHidden());
+
+        // Nothing moves any more: a late count is no longer shown.
+        page.countFile();
+        QTest::qWait(3 * TransferPage::figuresTickMs);
+        QCOMPARE(label(page, "filesL")->text(), QString("3 / 3 个文件"));
+
+        // The next run starts from nothing with its own totals.
+        page.startCounting(1, 10);
+        QTRY_COMPARE(label(page, "filesL")->text(), QString("0 / 1 个文件"));
+        QCOMPARE(label(page, "bytesL")->text(), QString("0 B / 10 B"));
+        QVERIFY(!label(page, "timeLeftL")->isHidden());
+    }
+
+    // Bytes counted thousands of times a second are shown a few times a second at most.
+    void figuresAreRedrawnAFewTimesASecond()
+    {
+        TransferPage page;
+        page.startCounting(1, uint64_t(1) << 40);
+        QTRY_VERIFY(!page.findChild<QWidget*>("figures")->isHidden());
+        QLabel* bytes = label(page, "bytesL");
+        std::atomic<bool> stop {false};
+        std::thread sender([&page, &stop] {
+            uint64_t count = 0;
+            while (!stop) {
+                count += 4096;
+                page.countBytes(count);
+                std::this_thread::sleep_for(std::chrono::microseconds(200));
+            }
+        });
+        QStringList seen;
+        QElapsedTimer clock;
+        clock.start();
+        while (clock.elapsed() < 2000) {
+            QTest::qWait(5);
+            if (seen.isEmpty() || seen.last() != bytes->text()) {
+                seen << bytes->text();
+            }
+        }
+        stop = true;
+        sender.join();
+        qInfo("%d different texts in 2 s", int(seen.size()));
+        QVERIFY2(seen.size() >= 2, qPrintable(seen.join(", ")));
+        QVERIFY2(seen.size() <= 2000 / TransferPage::figuresTickMs + 2, qPrintable(seen.join(", ")));
+    }
+
+    void finishingARunNeverCountedShowsNothing()
+    {
+        TransferPage page;
+        page.finishCounting();
+        QTest::qWait(50);
+        QVERIFY(page.findChild<QWidget*>("figures")->isHidden());
+        QCOMPARE(label(page, "filesL")->text(), QString());
+    }
+
+    void installTextShowsWhileInstalling()
+    {
+        TransferPage page;
+        QLabel* line = label(page, "installingL");
+        QVERIFY(line->isHidden());
+        std::thread worker([&page] { emit page.updateInstallText(QStringLiteral("正在安装：gimp")); });
+        worker.join();
+        QTRY_COMPARE(line->text(), QString("正在安装：gimp"));
+        QVERIFY(!line->isHidden());
+        page.finishCounting();
+        page.startCounting(0, 0);
+        QTRY_VERIFY(line->isHidden());
+        emit page.updateInstallText(QStringLiteral("正在安装：vim"));
+        QVERIFY(!line->isHidden());
+        page.finishCounting();
+        QTRY_VERIFY(line->isHidden());
+    }
 };
 
 MOVANTA_TEST_MAIN(TestTransferPage)

@@ -1,5 +1,6 @@
 #include "testmain.h"
 
+#include <QScreen>
 #include <QStackedWidget>
 #include <QVBoxLayout>
 
@@ -42,6 +43,61 @@ private slots:
         stack->setCurrentIndex(0);
         QTRY_VERIFY(window.width() < 900);
         QVERIFY(window.height() < 600);
+    }
+
+    // Taller than two thirds of the screen, where adjustSize() would stop: the window takes it all, up to the
+    // screen's available height, and stays on the screen.
+    void windowTakesUpToTheScreensHeight_data()
+    {
+        QTest::addColumn<double>("screens");
+        QTest::newRow("nine tenths of the screen") << 0.9;
+        QTest::newRow("twice the screen") << 2.0;
+    }
+    void windowTakesUpToTheScreensHeight()
+    {
+        QFETCH(double, screens);
+        QWidget window;
+        const QRect available = window.screen()->availableGeometry();
+        auto* layout = new QVBoxLayout(&window);
+        layout->setContentsMargins(0, 0, 0, 0);
+        auto* stack = new QStackedWidget;
+        layout->addWidget(stack);
+        auto* small = new QWidget;
+        small->setMinimumSize(100, 100);
+        auto* tall = new QWidget;
+        tall->setMinimumSize(200, 50);
+        // Asks for the height without insisting on it, as a scroll area does.
+        class Tall : public QWidget
+        {
+        public:
+            int wanted = 0;
+            QSize sizeHint() const override { return QSize(200, wanted); }
+        };
+        auto* page = new Tall;
+        page->wanted = int(available.height() * screens);
+        stack->addWidget(small);
+        stack->addWidget(page);
+        fitStackToCurrentPage(stack);
+        window.move(available.topLeft() + QPoint(10, available.height() / 3));
+        window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+
+        stack->setCurrentIndex(1);
+        // The window system's frame, if it draws one, takes its share of the screen.
+        const int frame = window.frameGeometry().height() - window.geometry().height();
+        const int expected = std::min(page->wanted, available.height() - frame);
+        QTRY_COMPARE(window.height(), expected);
+        QVERIFY(window.height() > available.height() * 2 / 3);
+        QTRY_VERIFY2(available.contains(window.frameGeometry()),
+            qPrintable(QString("%1,%2 %3x%4")
+                           .arg(window.frameGeometry().x())
+                           .arg(window.frameGeometry().y())
+                           .arg(window.frameGeometry().width())
+                           .arg(window.frameGeometry().height())));
+
+        stack->setCurrentIndex(0);
+        QTRY_VERIFY(window.height() < 200);
+        delete tall;
     }
 
     void pagesKeepTheirOwnPolicyWhenCurrent()

@@ -35,6 +35,37 @@ private slots:
         QCOMPARE(buffer.percent().value_or(-1), percent);
     }
 
+    void packageInLine_data()
+    {
+        QTest::addColumn<QByteArray>("line");
+        QTest::addColumn<QByteArray>("package");
+        QTest::newRow("unpacking") << QByteArray("应用安装 Unpacking vim-runtime (2:9.0.1378-2) ...")
+                                   << QByteArray("vim-runtime");
+        QTest::newRow("setting up with architecture")
+            << QByteArray("Setting up libc6:amd64 (2.36-9+deb12u4) ...") << QByteArray("libc6");
+        QTest::newRow("selecting, with a full stop")
+            << QByteArray("Selecting previously unselected package g++.") << QByteArray("g++");
+        QTest::newRow("chinese unpacking") << QByteArray("正在解压 gimp (2.10.34-1) ...") << QByteArray("gimp");
+        QTest::newRow("chinese setting up") << QByteArray("正在设置 code (1.86.0-1) ...") << QByteArray("code");
+        QTest::newRow("chinese selecting, chinese full stop")
+            << QByteArray("正在选中未选择的软件包 libgl1。") << QByteArray("libgl1");
+        QTest::newRow("a numbered archive is not read")
+            << QByteArray("Preparing to unpack .../03-python3.11_3.11.2-6_amd64.deb ...") << QByteArray();
+        QTest::newRow("a name beginning with digits")
+            << QByteArray("Unpacking 389-ds-base (2.3.1) ...") << QByteArray("389-ds-base");
+        QTest::newRow("no package named") << QByteArray("Reading package lists... Done") << QByteArray();
+        QTest::newRow("a mark with nothing after it") << QByteArray("Unpacking ") << QByteArray();
+        QTest::newRow("capitals are no package") << QByteArray("Setting up Evil ...") << QByteArray();
+        QTest::newRow("shell text stops the name") << QByteArray("Unpacking ab;rm -rf ~") << QByteArray("ab");
+        QTest::newRow("a name of one character is refused") << QByteArray("Unpacking x (1) ...") << QByteArray();
+    }
+    void packageInLine()
+    {
+        QFETCH(QByteArray, line);
+        QFETCH(QByteArray, package);
+        QCOMPARE(QByteArray::fromStdString(getPackageInLine(line.toStdString()).value_or(std::string())), package);
+    }
+
     void lastLine_data()
     {
         QTest::addColumn<QByteArray>("output");
