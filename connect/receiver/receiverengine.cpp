@@ -155,8 +155,8 @@ void ReceiverEngine::showCodePage()
         return;
     }
     pageBeforeCode = requestedPage >= 0 ? requestedPage : events.shownPage();
-    // The end of the last migration is no longer on screen: its sender must give the code again.
-    resumeOpen = false;
+    // Any host on the network can bring this page up; the last sender's "继续传输" stays open, or a mere
+    // connection would deny it. Only a sender that gives the code takes its place.
     requestPage(ReceiverView::Pairing);
 }
 
@@ -166,28 +166,64 @@ void ReceiverEngine::sendAway(TCP::Client* client, Session& session)
     client->Close();
 }
 
-void ReceiverEngine::giveWayIfFull(TCP::Client* client, Session& session, Clock::time_point now)
+bool ReceiverEngine::giveWayIfFull(TCP::Client* client, Session& session, Clock::time_point now, bool codeWaiting)
 {
-    if (sessions.size() < Wire::ServerCapacity || now - session.lastActive < limits.giveWayAfter) {
-        return;
+    if (sessions.size() < Wire::ServerCapacity) {
+        return false;
     }
-    // Those that began a code and never finished one go first, then the one idle longest.
+    // A flood comes from few addresses, a sender from one: the places of the address that holds the most go
+    // first, so a sender still typing its code keeps its one. Then those that began a code and never finished
+    // one, then the one idle longest.
+    placesHeld.clear();
+    for (const auto& entry : sessions) {
+        if (entry.second.trusted || entry.first == owner) {
+            continue;
+        }
+        auto held = std::find_if(placesHeld.begin(), placesHeld.end(),
+            [&entry](const std::pair<uint32_t, int>& address) { return address.first == entry.second.peer; });
+        if (held == placesHeld.end()) {
+            placesHeld.emplace_back(entry.second.peer, 1);
+        } else {
+            ++held->second;
+        }
+    }
+    const auto placesOf = [this](uint32_t peer) {
+        auto held = std::find_if(placesHeld.begin(), placesHeld.end(),
+            [peer](const std::pair<uint32_t, int>& address) { return address.first == peer; });
+        return held == placesHeld.end() ? 0 : held->second;
+    };
+    const int places = placesOf(session.peer);
+    // An address with several waiting connections loses one at once, so a flood that keeps refilling its
+    // places does not keep a new sender waiting behind it; one connection alone waits its turn first. A
+    // code waiting for its turn at the pairing pace is given up only by such an address: a flood of wrong
+    // codes would otherwise hold every place and queue ahead of the real sender's code.
+    if (places < 2 && (codeWaiting || now - session.lastActive < limits.giveWayAfter)) {
+        return false;
+    }
     for (const auto& entry : sessions) {
         const Session& other = entry.second;
         if (entry.first == client || other.trusted || entry.first == owner) {
             continue;
         }
+        const int otherPlaces = other.peer == session.peer ? places : placesOf(other.peer);
+        if (otherPlaces != places) {
+            if (otherPlaces > places) {
+                return false;
+            }
+            continue;
+        }
         if (other.codeStarted != session.codeStarted) {
             if (other.codeStarted) {
-                return;
+                return false;
             }
             continue;
         }
         if (other.lastActive < session.lastActive) {
-            return;
+            return false;
         }
     }
     sendAway(client, session);
+    return true;
 }
 
 void ReceiverEngine::tryPair(TCP::Client* client, Session& session)
@@ -242,6 +278,9 @@ void ReceiverEngine::tryPair(TCP::Client* client, Session& session)
         return;
     }
     session.partial = false;
+    if (giveWayIfFull(client, session, now, true)) {
+        return;
+    }
     checkCode(client, session);
 }
 

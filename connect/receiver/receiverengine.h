@@ -6,6 +6,7 @@
 #include <memory>
 #include <string>
 #include <unordered_map>
+#include <utility>
 #include <vector>
 
 #include "connect/receiver/filesystemsync.h"
@@ -71,8 +72,9 @@ private:
     // Bytes waiting in an unpaired connection (up to a code's length); -1 when the peer has gone.
     static int pendingCodeBytes(TCP::Client* client);
     void checkCode(TCP::Client* client, Session& session);
-    // When every place is taken, the unpaired connection that most deserves it gives its place up.
-    void giveWayIfFull(TCP::Client* client, Session& session, Clock::time_point now);
+    // When every place is taken, the unpaired connection that most deserves it gives its place up; true
+    // when that was this one. codeWaiting: its code waits for its turn.
+    bool giveWayIfFull(TCP::Client* client, Session& session, Clock::time_point now, bool codeWaiting = false);
     void sendAway(TCP::Client* client, Session& session);
     void showCodePage();
     // The migration of `client` ended or broke: its address may resume for a while.
@@ -109,6 +111,8 @@ private:
     Clock::time_point resumeFrom {}; // connections made before the end are not the resume
     Clock::time_point resumeUntil {};
     int wrongCodes = 0;
+    // Unpaired connections per address, counted when every place is taken (kept to spare allocations).
+    std::vector<std::pair<uint32_t, int>> placesHeld;
     // What the view showed before strangers brought up the code page, shown again when they are gone.
     int pageBeforeCode = -1;
     int requestedPage = -1;

@@ -18,6 +18,7 @@
 #include <QTimer>
 
 #include "app/mainwindow.h"
+#include "connectionflood.h"
 #include "connect/newpcconnectpage.h"
 #include "connect/pcpairpage.h"
 #include "pagesignals.h"
@@ -174,22 +175,73 @@ private slots:
         emptyMigration(late);
     }
 
-    void anotherAddressWithinTheWindowIsAskedAndClosesIt()
+    // Another host within the window is asked for the code, and the code page shows; but unless it pairs,
+    // the sender whose migration ended may still come back without the code.
+    void strangerWithinTheWindowLeavesItOpen_data()
+    {
+        QTest::addColumn<QString>("stranger");
+        QTest::newRow("silent and staying") << "silent";
+        QTest::newRow("wrong code") << "wrong";
+        QTest::newRow("short code") << "short";
+        QTest::newRow("gone before the sender is back") << "gone";
+    }
+
+    void strangerWithinTheWindowLeavesItOpen()
+    {
+        QFETCH(QString, stranger);
+        loadPage();
+        ScriptedSender first;
+        pairAndReadSpace(first);
+        emptyMigration(first);
+        QTRY_VERIFY(view()->currentIndex() != 1);
+        const int endPage = view()->currentIndex();
+
+        ScriptedSender other;
+        QVERIFY(other.connectTo("127.0.0.2"));
+        QVERIFY(!resumes(other));
+        QTRY_COMPARE(view()->currentIndex(), 1);
+        if (stranger == "wrong") {
+            QCOMPARE(other.pair(wrongCode()), std::string("S1"));
+        } else if (stranger == "short") {
+            QVERIFY(other.sendPlain(code().substr(0, 3)));
+            QCOMPARE(other.recvPlain(2, 400), std::string());
+        } else if (stranger == "gone") {
+            other.close();
+            // Once it has gone the receiver shows the end again.
+            QTRY_COMPARE(view()->currentIndex(), endPage);
+        }
+
+        ScriptedSender back;
+        QVERIFY(back.connectTo());
+        QVERIFY(resumes(back));
+        QTRY_COMPARE(view()->currentIndex(), 2);
+        emptyMigration(back);
+        if (other.isOpen()) {
+            // Still not let in, and its code is no longer compared while the migration ran.
+            QCOMPARE(other.recvPlain(16, 200), std::string());
+        }
+    }
+
+    // A sender that pairs with the code takes the place of the last one: the window is its own from then on.
+    void pairingWithinTheWindowTakesItOver()
     {
         loadPage();
         ScriptedSender first;
         pairAndReadSpace(first);
         emptyMigration(first);
 
-        ScriptedSender stranger;
-        QVERIFY(stranger.connectTo("127.0.0.2"));
-        QVERIFY(!resumes(stranger));
-        // The code page is shown again, so the ended migration is no longer what the receiver shows.
-        QTRY_COMPARE(view()->currentIndex(), 1);
-        ScriptedSender back;
-        QVERIFY(back.connectTo());
-        QVERIFY(!resumes(back));
-        QCOMPARE(back.pair(code()), std::string("S0"));
+        ScriptedSender next;
+        pairAndReadSpace(next, "127.0.0.2");
+        emptyMigration(next);
+
+        ScriptedSender old;
+        QVERIFY(old.connectTo());
+        QVERIFY(!resumes(old));
+        old.close();
+        ScriptedSender again;
+        QVERIFY(again.connectTo("127.0.0.2"));
+        QVERIFY(resumes(again));
+        emptyMigration(again);
     }
 
     void brokenMigrationMayResume()
@@ -278,6 +330,52 @@ private slots:
         for (const int fd : holders) {
             ::close(fd);
         }
+    }
+
+    // A sender whose user is still typing the code keeps its place while another host keeps refilling every
+    // other place; a further sender still gets in and is answered.
+    void slowTyperKeepsItsPlaceInAFlood_data()
+    {
+        QTest::addColumn<int>("kind");
+        QTest::newRow("silent") << int(ConnectionFlood::Kind::Silent);
+        QTest::newRow("one byte") << int(ConnectionFlood::Kind::OneByte);
+        QTest::newRow("wrong codes") << int(ConnectionFlood::Kind::WrongCodes);
+    }
+
+    void slowTyperKeepsItsPlaceInAFlood()
+    {
+        QFETCH(int, kind);
+        ReceiverLimits limits;
+        limits.giveWayAfter = milliseconds(300);
+        loadPage(limits);
+        ScriptedSender typer;
+        QVERIFY(typer.connectTo("127.0.0.2"));
+        QTRY_COMPARE(view()->currentIndex(), 1);
+
+        ConnectionFlood flood("127.0.0.1", "127.0.0.3", 31, static_cast<ConnectionFlood::Kind>(kind), wrongCode());
+        flood.start();
+        // Once every place is taken the receiver makes room; without care the typer, idle longest, is what
+        // gives way.
+        bool typerSentAway = false;
+        QTRY_VERIFY_WITH_TIMEOUT(flood.closedByReceiver() > 0 || (typerSentAway = typer.waitClosed(1)), 20000);
+        QVERIFY2(!typerSentAway, "the typer gave its place to the flood");
+        // Ten times the idle limit.
+        QVERIFY2(!typer.waitClosed(3000), "the typer gave its place to the flood");
+
+        ScriptedSender newcomer;
+        QVERIFY(newcomer.connectTo("127.0.0.4"));
+        QElapsedTimer clock;
+        clock.start();
+        QCOMPARE(newcomer.pair(wrongCode()), std::string("S1"));
+        QVERIFY2(clock.elapsed() < 7000, qPrintable(QString("answered after %1 ms").arg(clock.elapsed())));
+
+        clock.restart();
+        QCOMPARE(typer.pair(code()), std::string("S0"));
+        QVERIFY2(clock.elapsed() < 7000, qPrintable(QString("paired after %1 ms").arg(clock.elapsed())));
+        uint64_t total = 0, free = 0;
+        QVERIFY(typer.readFreeSpace(total, free));
+        flood.stop();
+        emptyMigration(typer);
     }
 
     void probesChangeNothing()
