@@ -4,6 +4,7 @@
 #include <QPushButton>
 
 #include "app/exitnow.h"
+#include "app/migrationwatch.h"
 #include "app/pagechange.h"
 #include "common/stages.h"
 #include "common/widgets/pagefit.h"
@@ -24,6 +25,8 @@ WizardPage rolePage(short pcType)
 MainWindow::MainWindow(QWidget* parent)
     : QMainWindow(parent), ui(new Ui::MainWindow), pcType(0), lastIndex(0), newPCPage(nullptr), oldPCPage(nullptr)
 {
+    // Before the form: building it already changes the content page.
+    migration = new MigrationWatch(this);
     setWindowFlags(Qt::FramelessWindowHint);
     ui->setupUi(this);
     ui->b2->hide();
@@ -36,11 +39,13 @@ MainWindow::MainWindow(QWidget* parent)
     ui->content->addWidget(newPCPage);
     connect(newPCPage, &NewPCConnectPage::Transfer, this, &MainWindow::hideBottom, Qt::AutoConnection);
     connect(newPCPage, &NewPCConnectPage::Done, this, &MainWindow::done, Qt::AutoConnection);
+    migration->watchReceiver(newPCPage);
 
     oldPCPage = new OldPCConnectPage();
     ui->content->addWidget(oldPCPage);
     connect(oldPCPage, &OldPCConnectPage::Transfer, this, &MainWindow::hideBottom, Qt::AutoConnection);
     connect(oldPCPage, &OldPCConnectPage::Done, this, &MainWindow::done, Qt::AutoConnection);
+    migration->watchSender(oldPCPage);
 
     fitStackToCurrentPage(ui->content);
 }
@@ -109,6 +114,8 @@ void MainWindow::on_transferAgainBtn_clicked()
 void MainWindow::on_content_currentChanged(int index)
 {
     const PageChange change = pageChangeFor(lastIndex, index);
+    if (change.unload != PageChange::NoPage)
+        migration->stopped();
     if (change.unload == toInt(WizardPage::Receiver))
         newPCPage->Unload();
     else if (change.unload == toInt(WizardPage::Sender))

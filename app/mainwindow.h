@@ -7,6 +7,7 @@ class MainWindow;
 }
 class NewPCConnectPage;
 class OldPCConnectPage;
+class MigrationWatch;
 
 // The frameless wizard: role chooser and the two role pages above, the button bars below.
 class MainWindow : public QMainWindow
@@ -36,6 +37,8 @@ private:
     int lastIndex;
     NewPCConnectPage* newPCPage;
     OldPCConnectPage* oldPCPage;
+    // Keeps the computer awake while either role migrates.
+    MigrationWatch* migration = nullptr;
     // One "连接断开!" at a time: further failures while it is open add nothing to say.
     bool failureBoxOpen = false;
 };
