@@ -1,4 +1,5 @@
 #include <memory>
+#include <random>
 #include <vector>
 
 #include "testmain.h"
@@ -30,6 +31,7 @@ private slots:
     void bytesAfterTheEndBreak();
     void nothingSealedAfterTheEnd();
     void oversizedMessageIsRefused();
+    void randomBytesNeverOpen();
 
 private:
     void pair();
@@ -368,6 +370,27 @@ void SecureChannelTest::oversizedMessageIsRefused()
     const Received r = open(in, wire);
     QCOMPARE(r.messages, QList<QByteArray> {"fine"});
     QCOMPARE(r.last, SecureChannel::Read::Ended);
+}
+
+// Noise in any amount, with or without a genuine header in front: never a message, never a clean end.
+void SecureChannelTest::randomBytesNeverOpen()
+{
+    SecureChannel out(senderKeys);
+    const QByteArray header = out.seal("x").left(SecureChannel::HeaderBytes);
+    std::mt19937 rng(11);
+    for (int i = 0; i < 2000; ++i) {
+        QByteArray bytes(int(rng() % 300), '\0');
+        for (char& c : bytes) {
+            c = static_cast<char>(rng());
+        }
+        if (i % 2) {
+            bytes.prepend(header);
+        }
+        SecureChannel in(receiverKeys);
+        const Received r = open(in, bytes, int(rng() % 50));
+        QVERIFY(r.messages.isEmpty());
+        QCOMPARE(r.last, SecureChannel::Read::Broken);
+    }
 }
 
 MOVANTA_TEST_MAIN(SecureChannelTest)

@@ -35,6 +35,7 @@ private slots:
     void classifiesPrefixes();
     void bytesAfterTheFinishBelongToTheChannel();
     void nothingAfterFailure();
+    void randomBytesNeverPair();
     void resumes_data();
     void resumes();
     void resumeWithoutTheSecret_data();
@@ -402,6 +403,39 @@ void SecureHandshakeTest::nothingAfterFailure()
     QVERIFY(receiver.takeExcess().isEmpty());
     QCOMPARE(receiver.state(), SecureHandshake::State::Failed);
     QCOMPARE(receiver.keys().send, SessionKeys::Key {});
+}
+
+// Whatever arrives, from either side's view: no crash, never Done, and a responder answers only a genuine-looking
+// opening.
+void SecureHandshakeTest::randomBytesNeverPair()
+{
+    std::mt19937 rng(7);
+    for (int i = 0; i < 3000; ++i) {
+        QByteArray bytes(int(rng() % 140), '\0');
+        for (char& c : bytes) {
+            c = static_cast<char>(rng());
+        }
+        // Half of them behind a genuine prefix and version, so the parsing past it is reached too.
+        if (i % 2) {
+            bytes.prepend(SecureHandshake::prefix(
+                              i % 4 == 1 ? SecureHandshake::Opening::Pairing : SecureHandshake::Opening::Resume)
+                + QByteArray(1, '\1'));
+        }
+        SecureHandshake receiver(SecureHandshake::Role::Responder, "482913");
+        receiver.feed(bytes);
+        QVERIFY(receiver.state() != SecureHandshake::State::Done);
+        SecureHandshake sender(SecureHandshake::Role::Initiator, "482913");
+        sender.start();
+        sender.feed(bytes);
+        QVERIFY(sender.state() != SecureHandshake::State::Done);
+        ResumeHandshake accept(ResumeHandshake::Role::Responder, randomKey());
+        accept.feed(bytes);
+        QVERIFY(accept.state() != ResumeHandshake::State::Done);
+        ResumeHandshake again(ResumeHandshake::Role::Initiator, randomKey());
+        again.start();
+        again.feed(bytes);
+        QVERIFY(again.state() != ResumeHandshake::State::Done);
+    }
 }
 
 void SecureHandshakeTest::resumes_data()
