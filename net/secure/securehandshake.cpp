@@ -137,11 +137,13 @@ QByteArray SecureHandshake::feedInitiator()
         // The responder never speaks first.
         return fail(Failure::Malformed);
     }
+    // Judged on its first byte: a receiver that offered this handshake and answers in plain ("S0", "S1") is
+    // refused at once rather than waited for.
+    if (!pending.isEmpty() && static_cast<unsigned char>(pending[0]) != Version) {
+        return fail(Failure::Unsupported);
+    }
     if (pending.size() < ReplyBytes) {
         return {};
-    }
-    if (static_cast<unsigned char>(pending[0]) != Version) {
-        return fail(Failure::Unsupported);
     }
     const QByteArray replyHead = pending.left(1 + Cpace::PointBytes);
     const QByteArray tag = pending.mid(replyHead.size(), SessionKeys::KeyBytes);

@@ -29,6 +29,8 @@ private slots:
     void invalidShareIsMalformedAndCostsNoGuess();
     void otherVersionIsUnsupported();
     void plainCodeIsNoOpening();
+    void plainReplyIsRefusedAtOnce_data();
+    void plainReplyIsRefusedAtOnce();
     void openingNeverLooksLikeACode();
     void everyCodeIsPlain();
     void classifiesPrefixes_data();
@@ -316,6 +318,27 @@ void SecureHandshakeTest::plainCodeIsNoOpening()
     QVERIFY(receiver.feed("482913").isEmpty());
     QCOMPARE(receiver.failure(), SecureHandshake::Failure::Malformed);
     QVERIFY(!receiver.guessTaken());
+}
+
+void SecureHandshakeTest::plainReplyIsRefusedAtOnce_data()
+{
+    QTest::addColumn<QByteArray>("reply");
+    QTest::newRow("S0") << QByteArray("S0");
+    QTest::newRow("S1") << QByteArray("S1");
+    QTest::newRow("first byte only") << QByteArray("S");
+    QTest::newRow("a later version") << QByteArray(1, '\2');
+}
+
+// A receiver that offered the secure handshake and then answers like a protocol-only one is not waited for
+// and not downgraded: the sender fails the connection on the first byte.
+void SecureHandshakeTest::plainReplyIsRefusedAtOnce()
+{
+    QFETCH(QByteArray, reply);
+    SecureHandshake sender(SecureHandshake::Role::Initiator, "482913");
+    sender.start();
+    QVERIFY(sender.feed(reply).isEmpty());
+    QCOMPARE(sender.state(), SecureHandshake::State::Failed);
+    QCOMPARE(sender.failure(), SecureHandshake::Failure::Unsupported);
 }
 
 // Random codes, random sids and shares: the first six bytes are never six ASCII digits, and every opening is
