@@ -83,9 +83,10 @@ set(CPACK_DEBIAN_PACKAGE_SECTION utils)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_HOMEPAGE "https://movanta.org/")
 # Qt 5 and the C++ runtime come from dpkg-shlibdeps. libqt5gui5 is named as well: it ships the platform
-# plugins the window needs, whatever the executable links. The tools the program runs by name follow.
+# plugins the window needs, whatever the executable links; libsodium23 carries the secure channel. The tools
+# the program runs by name follow.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-set(CPACK_DEBIAN_PACKAGE_DEPENDS "libqt5gui5 (>= 5.12), pkexec | policykit-1, xdg-utils, apt, procps")
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "libqt5gui5 (>= 5.12), libsodium23, pkexec | policykit-1, xdg-utils, apt, procps")
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "fonts-noto-cjk")
 include(CPack)
 

@@ -12,7 +12,7 @@ jobs=$(nproc 2>/dev/null || echo 2)
 # Debian packages the build, the program and the tests need.
 packages=(
     build-essential cmake pkg-config
-    qtbase5-dev qtbase5-dev-tools libqt5svg5-dev qttools5-dev-tools
+    qtbase5-dev qtbase5-dev-tools libqt5svg5-dev qttools5-dev-tools libsodium-dev
     iproute2 util-linux procps
     fonts-noto-cjk fonts-dejavu-core xdg-utils pkexec
     imagemagick xvfb xauth x11-apps

@@ -54,7 +54,7 @@ fi
 
 # 3. Its control data.
 depends=$(dpkg-deb -f "$deb" Depends)
-for dep in libqt5core5a libqt5gui5 libqt5widgets5 pkexec xdg-utils apt; do
+for dep in libqt5core5a libqt5gui5 libqt5widgets5 libsodium23 pkexec xdg-utils apt; do
     case "$depends" in
     *"$dep"*) pass "depends on $dep" ;;
     *) fail "Depends lacks $dep: $depends" ;;
