@@ -5,6 +5,7 @@
 // The process does not make a network namespace of its own: bench/run.sh starts the whole benchmark in a
 // private one, where receiver, sender and the baselines meet on loopback.
 #include <algorithm>
+#include <atomic>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -21,6 +22,7 @@
 #include <QWidget>
 
 #include "connect/oldpcconnectpage.h"
+#include "report/resultpage.h"
 #include "wizarddriver.h"
 
 namespace {
@@ -179,18 +181,44 @@ private:
             + utf8(WizardDriver::label(driver.senderPage(), "selectedFile")));
     }
 
+    // Times the transfer from the click to the report page; also how long the report page took to open
+    // after the run's last result (from the worker's request to fill the page until the page is current
+    // and the event loop free again), and the longest stall of the event loop meanwhile.
     void startTransfer()
     {
         const int before = driver.senderEnds().size();
+        auto* results = driver.senderPage()->findChild<ResultPage*>();
+        std::atomic<qint64> runEnded {0};
+        QElapsedTimer since;
+        since.start();
+        QMetaObject::Connection ended;
+        if (results != nullptr) {
+            ended = QObject::connect(
+                results, &ResultPage::UpdatePageRequest, results, [&] { runEnded = since.nsecsElapsed(); },
+                Qt::DirectConnection);
+        }
+        QElapsedTimer tick;
+        qint64 longestStall = 0;
+        QTimer probe;
+        probe.setInterval(10);
+        QObject::connect(&probe, &QTimer::timeout, [&] { longestStall = std::max(longestStall, tick.restart()); });
         QElapsedTimer clock;
         clock.start();
+        tick.start();
+        probe.start();
         if (!driver.beginTransfer(nullptr) || !driver.waitReport(before)) {
             return;
         }
         const qint64 elapsed = clock.nsecsElapsed();
+        QCoreApplication::processEvents();
+        const qint64 opened = since.nsecsElapsed();
+        probe.stop();
+        QObject::disconnect(ended);
+        const double openMs = runEnded.load() > 0 ? (opened - runEnded.load()) / 1e6 : -1;
         QWidget* report = driver.senderPage()->findChild<QWidget*>("page_5");
         driver.reply("report " + std::to_string(elapsed / 1e9) + " " + std::to_string(driver.senderEnds().last()) + " "
-            + utf8(WizardDriver::label(report, "sentCount")) + " " + utf8(WizardDriver::label(report, "failedCount")));
+            + utf8(WizardDriver::label(report, "sentCount")) + " " + utf8(WizardDriver::label(report, "failedCount"))
+            + " " + std::to_string(openMs) + " " + std::to_string(longestStall));
     }
 
     WizardDriver driver;

@@ -111,7 +111,7 @@ void listFiles(const std::string& folder, const std::string& relative, std::vect
     }
 }
 
-int sendFiles(uint16_t port, const std::string& parent, const std::string& name)
+int sendFiles(uint16_t port, const std::string& parent, const std::string& name, in_addr_t host)
 {
     std::vector<std::string> files;
     listFiles(parent + "/" + name, name, files);
@@ -119,7 +119,7 @@ int sendFiles(uint16_t port, const std::string& parent, const std::string& name)
     sockaddr_in address {};
     address.sin_family = AF_INET;
     address.sin_port = htons(port);
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    address.sin_addr.s_addr = host;
     bool connected = false;
     for (int attempt = 0; attempt < 200 && !connected; ++attempt) {
         connected = ::connect(sock.get(), reinterpret_cast<sockaddr*>(&address), sizeof(address)) == 0;
@@ -176,7 +176,7 @@ bool makeFolders(const std::string& folder)
     return ::mkdir(folder.c_str(), 0777) == 0 || errno == EEXIST;
 }
 
-int receiveFiles(uint16_t port, const std::string& destination)
+int receiveFiles(uint16_t port, const std::string& destination, in_addr_t host)
 {
     Fd listener(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
     const int on = 1;
@@ -184,7 +184,7 @@ int receiveFiles(uint16_t port, const std::string& destination)
     sockaddr_in address {};
     address.sin_family = AF_INET;
     address.sin_port = htons(port);
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    address.sin_addr.s_addr = host;
     if (::bind(listener.get(), reinterpret_cast<sockaddr*>(&address), sizeof(address)) != 0
         || ::listen(listener.get(), 1) != 0) {
         std::perror("listen");
@@ -245,12 +245,20 @@ int receiveFiles(uint16_t port, const std::string& destination)
 int main(int argc, char** argv)
 {
     const std::string mode = argc > 1 ? argv[1] : "";
-    if (mode == "receive" && argc == 4) {
-        return receiveFiles(static_cast<uint16_t>(std::stoi(argv[2])), argv[3]);
+    // An address after the usual arguments puts both ends on an emulated link instead of loopback.
+    in_addr_t host = htonl(INADDR_LOOPBACK);
+    const int extra = mode == "receive" ? 4 : 5;
+    if (argc == extra + 1 && ::inet_pton(AF_INET, argv[extra], &host) != 1) {
+        std::fprintf(stderr, "not an IPv4 address: %s\n", argv[extra]);
+        return 2;
     }
-    if (mode == "send" && argc == 5) {
-        return sendFiles(static_cast<uint16_t>(std::stoi(argv[2])), argv[3], argv[4]);
+    if (mode == "receive" && (argc == 4 || argc == 5)) {
+        return receiveFiles(static_cast<uint16_t>(std::stoi(argv[2])), argv[3], host);
     }
-    std::fprintf(stderr, "usage: %s receive PORT DESTINATION | send PORT SOURCE_PARENT NAME\n", argv[0]);
+    if (mode == "send" && (argc == 5 || argc == 6)) {
+        return sendFiles(static_cast<uint16_t>(std::stoi(argv[2])), argv[3], argv[4], host);
+    }
+    std::fprintf(
+        stderr, "usage: %s receive PORT DESTINATION [ADDRESS] | send PORT SOURCE_PARENT NAME [ADDRESS]\n", argv[0]);
     return 2;
 }
