@@ -1,5 +1,6 @@
 #include "report/resultpage.h"
 
+#include <algorithm>
 #include <utility>
 #include <vector>
 
@@ -16,6 +17,8 @@
 #include "ui_resultpage.h"
 
 namespace {
+
+constexpr int preferredWidth = 760;
 
 QLabel* makeCell(const QString& text, Qt::Alignment alignment = Qt::AlignCenter)
 {
@@ -73,8 +76,11 @@ QSize ResultPage::sizeHint() const
 {
     const QMargins margins = contentsMargins();
     const int frame = 2 * frameWidth();
-    return widget()->sizeHint()
+    QSize size = widget()->sizeHint()
         + QSize(margins.left() + margins.right() + frame, margins.top() + margins.bottom() + frame);
+    // The tables' first column shows whole paths; the tiles alone would leave it a stub.
+    size.setWidth(std::max(size.width(), preferredWidth));
+    return size;
 }
 
 void ResultPage::AddFile(

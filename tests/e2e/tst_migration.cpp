@@ -168,6 +168,9 @@ private slots:
         const QString selected = expectReply(*sender, "select", "selected");
         const int expected = expectedPaths().size();
         QVERIFY2(selected.startsWith(QString("selected %1 个|").arg(expected)), qPrintable(selected));
+        if (!shots.isEmpty()) {
+            QCOMPARE(sender->command("shot " + shots + "/select.png"), QString("shot"));
+        }
 
         const QString shot = shots.isEmpty() ? QString() : " " + shots + "/sender-transfer.png";
         const QString report = expectReply(*sender, "start" + shot, "report");
@@ -185,6 +188,9 @@ private slots:
 
         const QString done = expectReply(*receiver, "waitdone 1", "done");
         QCOMPARE(done, QString("done 0|迁移完成，请在旧电脑上查看报告"));
+        if (!shots.isEmpty()) {
+            QCOMPARE(receiver->command("shot " + shots + "/receiver-done.png"), QString("shot"));
+        }
 
         // Both sides counted every file; the run is over, so each shows its average speed.
         QVERIFY2(f.size() >= 7 && f[6].startsWith("平均速度 ") && f[6].endsWith("/s"), qPrintable(report));
