@@ -491,6 +491,38 @@ private slots:
         backToTheList();
     }
 
+    // The old computer has connected and its user is slow with the code while the attacker keeps every other
+    // place taken with silent connections: the old computer keeps its place and pairs.
+    void slowTyperInASilentFlood()
+    {
+        ReceiverLimits limits;
+        limits.giveWayAfter = std::chrono::milliseconds(300);
+        loadReceiver(limits);
+        const QString cards = reply("cards 1", "cards");
+        QVERIFY2(cards.contains(QString("@") + ReceiverAddress), qPrintable(cards));
+        QCOMPARE(reply(QString("clickat ") + ReceiverAddress, "pairing"), QString("pairing"));
+        QTRY_COMPARE(view(), 1);
+        std::unique_ptr<ConnectionFlood> flood;
+        QVERIFY(attacker->run([&flood] {
+            flood = std::make_unique<ConnectionFlood>(
+                ReceiverAddress, AttackerAddress, 31, ConnectionFlood::Kind::Silent);
+            flood->start();
+            return true;
+        }));
+        // Every place taken and given up again and again, for many times the idle limit.
+        QTRY_VERIFY_WITH_TIMEOUT(flood->closedByReceiver() > 0, 20000);
+        QTest::qWait(4000);
+        qInfo("the receiver made room %d times while the old computer's user typed", flood->closedByReceiver());
+        const QString selecting = reply("type " + code(), "selecting");
+        QVERIFY2(selecting.startsWith("selecting"), qPrintable(selecting));
+        attacker->run([&flood] {
+            flood.reset();
+            return true;
+        });
+        sendAndReport(1);
+        backToTheList();
+    }
+
     // 1,000 connect-and-close probes: nothing on the receiver's screen changes, no box, and the old computer
     // still lists it (its announcements go on).
     void probesChangeNothing()
