@@ -5,6 +5,7 @@
 // the test has moved one end of a veth pair into it; it then runs MainWindow on the offscreen platform.
 // Every command is answered by one line "@@E2E@@ ..." on standard output (the program's own diagnostics go
 // there too).
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
@@ -12,13 +13,21 @@
 #include <unistd.h>
 
 #include <QApplication>
+#include <QElapsedTimer>
+#include <QLabel>
+#include <QMessageBox>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QTest>
+#include <QTextDocument>
+#include <QTimer>
 #include <QWidget>
 
 #include "app/mainwindow.h"
 #include "connect/newpcconnectpage.h"
 #include "connect/oldpcconnectpage.h"
+#include "connect/oldpcview.h"
+#include "connect/pcitem.h"
 #include "wizarddriver.h"
 
 namespace {
@@ -44,6 +53,15 @@ public:
             if (driver.waitForCards(std::atoi(arg.c_str()))) {
                 driver.reply(utf8(("cards " + driver.cards().join(' ')).trimmed()));
             }
+        } else if (command == "cardtexts") {
+            replyCardTexts();
+        } else if (command == "clickat") {
+            clickAt(QString::fromStdString(arg));
+        } else if (command == "stallwatch") {
+            startStallWatch();
+            driver.reply("watching");
+        } else if (command == "stalls") {
+            driver.reply("stalls " + std::to_string(longestGapMs) + " " + gaps);
         } else if (command == "click") {
             if (driver.clickCard()) {
                 driver.reply("pairing");
@@ -162,7 +180,88 @@ private:
             + utf8(WizardDriver::label(driver.senderPage()->findChild<QWidget*>("page_4"), "currentFile")));
     }
 
+    // "cardtexts <plain|markup>|<each card's host name>|...": markup when any card label may render its
+    // text as rich text or a tooltip carries the peer's text unescaped.
+    void replyCardTexts()
+    {
+        bool markup = false;
+        std::string names;
+        for (PCItem* card : driver.senderPage()->GetOldPCView()->findChildren<PCItem*>()) {
+            for (QLabel* label : card->findChildren<QLabel*>()) {
+                if (label->textFormat() != Qt::PlainText && Qt::mightBeRichText(label->text())) {
+                    markup = true;
+                }
+            }
+            const QString tip = card->toolTip();
+            if (!tip.isEmpty() && tip.contains(QStringLiteral("<img")) && !tip.contains(QStringLiteral("&lt;"))) {
+                markup = true;
+            }
+            names += "|" + utf8(WizardDriver::label(card, "hostname_label"));
+        }
+        driver.reply(std::string("cardtexts ") + (markup ? "markup" : "plain") + names);
+    }
+
+    // Clicks the card of one address; "pairing" when the pairing page shows, "failed <box text>" when the
+    // sender could not connect (its box is pressed).
+    void clickAt(const QString& address)
+    {
+        PCItem* target = nullptr;
+        for (PCItem* card : driver.senderPage()->GetOldPCView()->findChildren<PCItem*>()) {
+            if (WizardDriver::label(card, "ipLabel") == address) {
+                target = card;
+            }
+        }
+        if (!target) {
+            driver.reply("error no card for " + utf8(address));
+            return;
+        }
+        const int failuresBefore = driver.senderEnds().size();
+        QTest::mouseClick(target, Qt::LeftButton);
+        // A failure box runs its own loop inside this wait: it is pressed from the check itself.
+        QString boxText;
+        bool pressed = false;
+        const bool ended = driver.waitFor(
+            [&] {
+                if (!pressed) {
+                    if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+                        boxText = box->text();
+                        pressed = true;
+                        box->buttons().first()->click();
+                    }
+                }
+                return driver.senderStack() == 1 || (pressed && driver.senderEnds().size() > failuresBefore);
+            },
+            "the pairing page or a failure");
+        if (ended) {
+            driver.reply(pressed ? "failed " + utf8(boxText) : std::string("pairing"));
+        }
+    }
+
+    // The longest time between two ticks of a 5 ms timer on the GUI thread, from now on.
+    void startStallWatch()
+    {
+        longestGapMs = 0;
+        gaps.clear();
+        sinceStart.start();
+        sinceTick.start();
+        if (!stallTimer.isActive()) {
+            QObject::connect(&stallTimer, &QTimer::timeout, [this] {
+                const qint64 gap = sinceTick.restart();
+                if (gap > 50) {
+                    gaps += std::to_string(gap) + "@" + std::to_string(sinceStart.elapsed()) + " ";
+                }
+                longestGapMs = std::max<qint64>(longestGapMs, gap);
+            });
+            stallTimer.start(5);
+        }
+    }
+
     WizardDriver driver;
+    QTimer stallTimer;
+    QElapsedTimer sinceTick;
+    QElapsedTimer sinceStart;
+    std::string gaps;
+    qint64 longestGapMs = 0;
     QString confirmText;
     int endsBefore = 0;
 };
