@@ -38,14 +38,15 @@ MainWindow::MainWindow(QWidget* parent)
     newPCPage = new NewPCConnectPage();
     ui->content->addWidget(newPCPage);
     connect(newPCPage, &NewPCConnectPage::Transfer, this, &MainWindow::hideBottom, Qt::AutoConnection);
-    connect(newPCPage, &NewPCConnectPage::Done, this, &MainWindow::done, Qt::AutoConnection);
+    // Watched first: the end is handled before the failure box waits for the user.
     migration->watchReceiver(newPCPage);
+    connect(newPCPage, &NewPCConnectPage::Done, this, &MainWindow::done, Qt::AutoConnection);
 
     oldPCPage = new OldPCConnectPage();
     ui->content->addWidget(oldPCPage);
     connect(oldPCPage, &OldPCConnectPage::Transfer, this, &MainWindow::hideBottom, Qt::AutoConnection);
-    connect(oldPCPage, &OldPCConnectPage::Done, this, &MainWindow::done, Qt::AutoConnection);
     migration->watchSender(oldPCPage);
+    connect(oldPCPage, &OldPCConnectPage::Done, this, &MainWindow::done, Qt::AutoConnection);
 
     fitStackToCurrentPage(ui->content);
 }

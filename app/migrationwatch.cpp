@@ -1,11 +1,14 @@
 #include "app/migrationwatch.h"
 
+#include <QApplication>
+#include <QWidget>
+
 #include "common/sleepinhibitor.h"
 #include "common/stages.h"
 #include "connect/newpcconnectpage.h"
 #include "connect/oldpcconnectpage.h"
 
-MigrationWatch::MigrationWatch(QObject* parent) : QObject(parent) { }
+MigrationWatch::MigrationWatch(QWidget* window) : QObject(window) { }
 
 MigrationWatch::~MigrationWatch() = default;
 
@@ -32,15 +35,32 @@ void MigrationWatch::started()
     if (!awake) {
         awake = std::make_unique<SleepInhibitor>(QStringLiteral("正在迁移数据，休眠会中断迁移"));
     }
+    notifier.started();
 }
 
 void MigrationWatch::ended(int code)
 {
-    static_cast<void>(code);
     awake.reset();
+    QString body;
+    switch (static_cast<DoneCode>(code)) {
+    case DoneCode::ReceiverFinished:
+        body = QStringLiteral("迁移完成，请在旧电脑上查看报告");
+        break;
+    case DoneCode::SenderFinished:
+        body = QStringLiteral("数据发送完毕，请查看迁移报告");
+        break;
+    default:
+        body = QStringLiteral("连接断开，迁移没有完成");
+        break;
+    }
+    const QString summary
+        = code == toInt(DoneCode::ConnectionFailed) ? QStringLiteral("迁移中断") : QStringLiteral("迁移完成");
+    // Any window of ours in front (the window itself, or the box telling of a failure) means the user sees it.
+    notifier.ended(QApplication::activeWindow() != nullptr, summary, body);
 }
 
 void MigrationWatch::stopped()
 {
     awake.reset();
+    notifier.forget();
 }

@@ -4,18 +4,24 @@
 
 #include <QObject>
 
+#include "common/finishnotifier.h"
+
 class NewPCConnectPage;
 class OldPCConnectPage;
+class QWidget;
 class SleepInhibitor;
 
 // Follows a role page from the moment its migration starts until it ends, whichever way: meanwhile the
-// computer is kept from suspending or going idle, so a laptop left alone does not break the migration.
+// computer is kept from suspending or going idle, so a laptop left alone does not break the migration,
+// and a user who went away hears of a long migration's end through the desktop.
 class MigrationWatch : public QObject
 {
     Q_OBJECT
 
 public:
-    explicit MigrationWatch(QObject* parent = nullptr);
+    // Lives as long as `window`; the end is worth a notification only while no window of the program is
+    // active.
+    explicit MigrationWatch(QWidget* window);
     ~MigrationWatch() override;
 
     // The receiver migrates from the moment it shows the transfer page (it then waits for the sender's
@@ -24,6 +30,7 @@ public:
     void watchSender(OldPCConnectPage* page);
 
     bool running() const { return awake != nullptr; }
+    FinishNotifier& finishNotifier() { return notifier; }
 
 public slots:
     void started();
@@ -33,4 +40,5 @@ public slots:
 
 private:
     std::unique_ptr<SleepInhibitor> awake;
+    FinishNotifier notifier;
 };

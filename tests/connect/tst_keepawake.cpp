@@ -15,6 +15,7 @@
 #include <QTemporaryDir>
 
 #include "app/mainwindow.h"
+#include "app/migrationwatch.h"
 #include "connect/newpcconnectpage.h"
 #include "connect/oldpcconnectpage.h"
 #include "connect/oldpcview.h"
@@ -60,8 +61,9 @@ std::string freeSpaceBytes()
 
 } // namespace
 
-// A real wizard window on either side of a migration, with the login manager played by a fake on the
-// test's own bus: the computer is kept awake exactly while the migration runs.
+// A real wizard window on either side of a migration, with the login manager and the desktop's
+// notifications played by fakes on the test's own bus: the computer is kept awake exactly while the
+// migration runs, and a user who went away hears of the end of a long one.
 class TestKeepAwake : public QObject
 {
     Q_OBJECT
@@ -72,7 +74,48 @@ class TestKeepAwake : public QObject
     QTemporaryDir home;
     QString previousDir;
 
+    // The notifiers' clock: real time plus what the test adds to make a run long.
+    std::chrono::steady_clock::duration added {};
+
     FakeLogin& login() { return services->login(); }
+    FakeNotifications& notifications() { return services->notifications(); }
+
+    // A window of the test's, with the notifier timed by the test's clock.
+    std::unique_ptr<MainWindow> makeWindow()
+    {
+        auto w = std::make_unique<MainWindow>();
+        added = {};
+        w->findChild<MigrationWatch*>()->finishNotifier().setClock(
+            [this] { return std::chrono::steady_clock::now() + added; });
+        answerMessageBoxes(w.get());
+        return w;
+    }
+
+    // The user is at another program, or looks at this one.
+    void setBackground(MainWindow& w, bool background)
+    {
+        if (background) {
+            QApplication::setActiveWindow(nullptr);
+            QTRY_VERIFY(QApplication::activeWindow() == nullptr);
+        } else {
+            w.activateWindow();
+            QTRY_VERIFY(w.isActiveWindow());
+        }
+    }
+
+    void checkNotice(int before, const QString& summary, const QString& body)
+    {
+        if (summary.isEmpty()) {
+            QTest::qWait(200);
+            QCOMPARE(notifications().callCount(), before);
+            return;
+        }
+        QTRY_COMPARE(notifications().callCount(), before + 1);
+        const FakeNotifications::Call call = notifications().calls().back();
+        QCOMPARE(call.app, QStringLiteral("Movanta"));
+        QCOMPARE(call.summary, summary);
+        QCOMPARE(call.body, body);
+    }
 
     QStackedWidget* content(MainWindow& w) { return w.findChild<QStackedWidget*>("content"); }
 
@@ -101,8 +144,10 @@ private slots:
         if (!bus.start()) {
             QSKIP(qPrintable(bus.why()));
         }
+        // One bus of the test's stands in for both the system's and the desktop's.
         qputenv("DBUS_SYSTEM_BUS_ADDRESS", bus.address().toUtf8());
-        services = std::make_unique<FakeServices>(bus.address(), FakeServices::Login);
+        qputenv("DBUS_SESSION_BUS_ADDRESS", bus.address().toUtf8());
+        services = std::make_unique<FakeServices>(bus.address(), FakeServices::Login | FakeServices::Notifications);
         QVERIFY(services->ready());
         QVERIFY(home.isValid());
         qputenv("HOME", home.path().toLocal8Bit());
@@ -115,17 +160,32 @@ private slots:
     void receiverIsKeptAwakeWhileMigrating_data()
     {
         QTest::addColumn<QString>("ending");
-        QTest::newRow("the migration finishes") << "finished";
-        QTest::newRow("the sender goes away") << "broken";
-        QTest::newRow("the page is left") << "left";
-        QTest::newRow("the window goes") << "closed";
+        QTest::addColumn<bool>("longRun");
+        QTest::addColumn<bool>("background");
+        QTest::addColumn<QString>("summary"); // of the notification; empty for none
+        QTest::addColumn<QString>("body");
+        const QString done = QStringLiteral("迁移完成");
+        const QString broken = QStringLiteral("迁移中断");
+        const QString doneBody = QStringLiteral("迁移完成，请在旧电脑上查看报告");
+        const QString brokenBody = QStringLiteral("连接断开，迁移没有完成");
+        QTest::newRow("long migration finishes while away") << "finished" << true << true << done << doneBody;
+        QTest::newRow("long migration finishes in view") << "finished" << true << false << QString() << QString();
+        QTest::newRow("short migration finishes while away") << "finished" << false << true << QString() << QString();
+        QTest::newRow("the sender goes away while away") << "broken" << true << true << broken << brokenBody;
+        QTest::newRow("the sender goes away in view") << "broken" << true << false << QString() << QString();
+        QTest::newRow("the page is left") << "left" << true << true << QString() << QString();
+        QTest::newRow("the window goes") << "closed" << true << true << QString() << QString();
     }
     void receiverIsKeptAwakeWhileMigrating()
     {
         QFETCH(QString, ending);
+        QFETCH(bool, longRun);
+        QFETCH(bool, background);
+        QFETCH(QString, summary);
+        QFETCH(QString, body);
         const int first = login().callCount();
-        auto w = std::make_unique<MainWindow>();
-        answerMessageBoxes(w.get());
+        const int notices = notifications().callCount();
+        auto w = makeWindow();
         openRole(*w, 0);
         ScriptedSender sender;
         QVERIFY(sender.connectTo());
@@ -141,11 +201,17 @@ private slots:
         // From here the receiver waits for the sender's selection and then the files.
         QTRY_COMPARE(login().callCount(), first + 1);
         checkCall(first);
-        QVERIFY(sender.sendTransferHeader(1, 3000));
+        // Two files announced: a sender that goes away after the first leaves the migration unfinished.
+        QVERIFY(sender.sendTransferHeader(2, 6000));
         QCOMPARE(sender.sendFile("/home/alice/文档/a.txt", 11, std::string(3000, 'a')), 0);
         QVERIFY(!login().released(first));
+        if (longRun) {
+            added = std::chrono::minutes(2);
+        }
+        setBackground(*w, background);
 
         if (ending == "finished") {
+            QCOMPARE(sender.sendFile("/home/alice/文档/b.txt", 11, std::string(3000, 'b')), 0);
             QVERIFY(sender.finishWithoutApps());
             QTRY_VERIFY(w->findChild<QPushButton*>("homeBtn")->isVisible());
         } else if (ending == "broken") {
@@ -159,26 +225,38 @@ private slots:
         QTRY_VERIFY(login().released(first));
         // One lock for the whole migration.
         QCOMPARE(login().callCount(), first + 1);
+        checkNotice(notices, summary, body);
         sender.close();
     }
 
     void senderIsKeptAwakeWhileSending_data()
     {
         QTest::addColumn<bool>("receiverVanishes");
-        QTest::newRow("the run finishes") << false;
-        QTest::newRow("the receiver vanishes") << true;
+        QTest::addColumn<bool>("background");
+        QTest::addColumn<QString>("summary");
+        QTest::addColumn<QString>("body");
+        // A receiver that vanishes mid-run leaves a report with failed files, not a broken wizard.
+        const QString done = QStringLiteral("迁移完成");
+        const QString body = QStringLiteral("数据发送完毕，请查看迁移报告");
+        QTest::newRow("the run finishes while away") << false << true << done << body;
+        QTest::newRow("the run finishes in view") << false << false << QString() << QString();
+        QTest::newRow("the receiver vanishes while away") << true << true << done << body;
     }
     void senderIsKeptAwakeWhileSending()
     {
         QFETCH(bool, receiverVanishes);
+        QFETCH(bool, background);
+        QFETCH(QString, summary);
+        QFETCH(QString, body);
         const QString file = home.filePath("letter.txt");
         QFile f(file);
         QVERIFY(f.open(QIODevice::WriteOnly) && f.write(QByteArray(5000, 'l')) == 5000);
         f.close();
 
         const int first = login().callCount();
-        MainWindow w;
-        answerMessageBoxes(&w);
+        const int notices = notifications().callCount();
+        auto window = makeWindow();
+        MainWindow& w = *window;
         openRole(w, 1);
         auto* page = w.findChild<OldPCConnectPage*>();
         auto* stack = page->findChild<QStackedWidget*>("stackedWidget");
@@ -237,11 +315,14 @@ private slots:
         checkCall(first);
         QTest::qWait(100);
         QVERIFY(!login().released(first));
+        added = std::chrono::minutes(3);
+        setBackground(w, background);
 
         answer = true;
         QTRY_VERIFY(w.findChild<QPushButton*>("homeBtn")->isVisible());
         QTRY_VERIFY(login().released(first));
         QCOMPARE(login().callCount(), first + 1);
+        checkNotice(notices, summary, body);
         receiver.finish();
     }
 };
