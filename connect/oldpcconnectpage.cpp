@@ -11,9 +11,11 @@
 #include "common/widgets/cloneprogresswidget.h"
 #include "common/widgets/pagefit.h"
 #include "connect/sender/connectionwatch.h"
+#include "connect/sender/planbuilder.h"
 #include "connect/oldpcview.h"
 #include "connect/pcpairpage.h"
 #include "net/socket.h"
+#include "net/capabilitymark.h"
 #include "net/wire.h"
 #include "report/log/reportcommands.h"
 #include "report/resultpage.h"
@@ -165,6 +167,7 @@ void OldPCConnectPage::connectFinished(int outcome)
         removeWorkingReportFiles();
     }
     lastTarget = info;
+    ui->page_3->setEntriesWanted((info.capabilities & CapabilityMark::Entries) != 0);
     connecting = false;
 }
 
@@ -263,7 +266,8 @@ void OldPCConnectPage::connectionBroken()
 void OldPCConnectPage::sendFiles(std::unordered_map<std::string, uint64_t>& fileMap,
     std::unordered_map<std::string, AppInfo>& appMap, uint64_t selectedFileSize)
 {
-    if ((fileMap.empty() && appMap.empty()) || worker.running() || awaiting != Awaiting::Nothing) {
+    const EntryMap entries = ui->page_3->entrySnapshot();
+    if ((fileMap.empty() && entries.empty() && appMap.empty()) || worker.running() || awaiting != Awaiting::Nothing) {
         return;
     }
     watchTimer.stop();
@@ -272,19 +276,12 @@ void OldPCConnectPage::sendFiles(std::unordered_map<std::string, uint64_t>& file
     emit setCurrentIndex(toInt(SenderView::Transfer));
     emit ui->page_4->updateWorkText("正在发送数据...");
 
-    SendPlan plan;
-    plan.files.assign(fileMap.begin(), fileMap.end());
-    for (const auto& [name, info] : appMap) {
-        if (info.checked) {
-            plan.checkedApps.push_back(name);
-        }
+    std::optional<std::string> home;
+    if (const char* value = std::getenv("HOME")) {
+        home = std::string(value);
     }
-    plan.appCount = appMap.size();
-    plan.selectedFileSize = selectedFileSize;
-    if (const char* home = std::getenv("HOME")) {
-        plan.home = std::string(home);
-    }
-    worker.start(client, *observer, std::move(plan));
+    worker.start(
+        client, *observer, makeSendPlan(fileMap, entries, appMap, selectedFileSize, lastTarget.capabilities, home));
 }
 
 void OldPCConnectPage::passwordMsgBox()
