@@ -22,7 +22,10 @@ EntrySource::EntrySource(const std::string& path, FileMeta::Kind kind)
     struct stat info
     {
     };
-    if (::lstat(path.c_str(), &info) != 0) {
+    // A folder chosen as a root may be a link to one, and is followed as the scan followed it; a link is
+    // looked at itself.
+    const int looked = kind == FileMeta::Kind::Folder ? ::stat(path.c_str(), &info) : ::lstat(path.c_str(), &info);
+    if (looked != 0) {
         state = errno == ENOENT ? Status::Missing : Status::Unreadable;
         return;
     }
