@@ -11,9 +11,11 @@
 #include "common/widgets/cloneprogresswidget.h"
 #include "common/widgets/pagefit.h"
 #include "connect/sender/connectionwatch.h"
+#include "connect/sender/planbuilder.h"
 #include "connect/oldpcview.h"
 #include "connect/pcpairpage.h"
 #include "net/socket.h"
+#include "net/capabilitymark.h"
 #include "net/wire.h"
 #include "report/log/reportcommands.h"
 #include "report/resultpage.h"
@@ -167,6 +169,7 @@ void OldPCConnectPage::connectFinished(int outcome)
         removeWorkingReportFiles();
     }
     lastTarget = info;
+    ui->page_3->setEntriesWanted((info.capabilities & CapabilityMark::Entries) != 0);
     connecting = false;
 }
 
@@ -265,7 +268,8 @@ void OldPCConnectPage::connectionBroken()
 void OldPCConnectPage::sendFiles(std::unordered_map<std::string, uint64_t>& fileMap,
     std::unordered_map<std::string, AppInfo>& appMap, uint64_t selectedFileSize)
 {
-    if ((fileMap.empty() && appMap.empty()) || worker.running() || awaiting != Awaiting::Nothing) {
+    const EntryMap entries = ui->page_3->entrySnapshot();
+    if ((fileMap.empty() && entries.empty() && appMap.empty()) || worker.running() || awaiting != Awaiting::Nothing) {
         return;
     }
     watchTimer.stop();
@@ -274,18 +278,11 @@ void OldPCConnectPage::sendFiles(std::unordered_map<std::string, uint64_t>& file
     emit setCurrentIndex(toInt(SenderView::Transfer));
     emit ui->page_4->updateWorkText(tr("正在发送数据..."));
 
-    SendPlan plan;
-    plan.files.assign(fileMap.begin(), fileMap.end());
-    for (const auto& [name, info] : appMap) {
-        if (info.checked) {
-            plan.checkedApps.push_back(name);
-        }
+    std::optional<std::string> home;
+    if (const char* value = std::getenv("HOME")) {
+        home = std::string(value);
     }
-    plan.appCount = appMap.size();
-    plan.selectedFileSize = selectedFileSize;
-    if (const char* home = std::getenv("HOME")) {
-        plan.home = std::string(home);
-    }
+    SendPlan plan = makeSendPlan(fileMap, entries, appMap, selectedFileSize, lastTarget.capabilities, home);
     uint64_t fileBytes = 0;
     for (const auto& file : plan.files) {
         fileBytes += file.second;

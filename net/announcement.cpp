@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "net/byteorder.h"
+#include "net/capabilitymark.h"
 
 static_assert(Announcement::DistroOffset == Announcement::HostNameOffset + Announcement::NameField,
     "distribution name follows the host name");
@@ -52,6 +53,9 @@ void Announcement::encode(char* out) const
     putText(out + HostNameOffset, hostName);
     putText(out + DistroOffset, distro);
     ByteOrder::putU16(out + TypeOffset, type);
+    if (capabilities != 0) {
+        CapabilityMark::write(out, capabilities);
+    }
 }
 
 bool Announcement::decode(const char* in, std::size_t n, Announcement& out)
@@ -62,5 +66,6 @@ bool Announcement::decode(const char* in, std::size_t n, Announcement& out)
     out.hostName = getText(in + HostNameOffset);
     out.distro = getText(in + DistroOffset);
     out.type = ByteOrder::getU16(in + TypeOffset);
+    out.capabilities = CapabilityMark::read(in);
     return true;
 }

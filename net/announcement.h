@@ -18,9 +18,11 @@ struct Announcement
     std::string hostName;
     std::string distro;
     uint16_t type = ReceiverType;
+    // CapabilityMark bits, carried in the free bytes after a name's NUL when there is room.
+    uint32_t capabilities = 0;
 
     // Names of 32 bytes or more are cut to 31 on a UTF-8 character boundary; the rest of each field is
-    // zeros.
+    // zeros, but for the capability mark when there are capabilities to tell.
     void encode(char* out) const;
     // Each text is read up to its NUL within its field. Datagrams shorter than Size are not announcements
     // (false); longer ones count by their first Size bytes.

@@ -6,6 +6,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include "net/capabilitymark.h"
 #include "net/distro.h"
 #include "net/socket.h"
 #include "net/wire.h"
@@ -24,6 +25,7 @@ Announcement localAnnouncement()
         a.hostName = host;
     }
     a.distro = getdistroname();
+    a.capabilities = CapabilityMark::Entries;
     return a;
 }
 

@@ -19,6 +19,9 @@ bool FileHeader::encode(char* out) const
     std::memcpy(out, path.data(), path.size());
     ByteOrder::putU32(out + HomePrefixOffset, homePrefixLength);
     ByteOrder::putU64(out + SizeOffset, size);
+    if (meta) {
+        meta->write(out, path.size());
+    }
     return true;
 }
 
@@ -30,6 +33,7 @@ FileHeader FileHeader::decode(const char* in, bool* pathTerminated)
     h.path.assign(in, pathLength);
     h.homePrefixLength = ByteOrder::getU32(in + HomePrefixOffset);
     h.size = ByteOrder::getU64(in + SizeOffset);
+    h.meta = FileMeta::read(in);
     if (pathTerminated) {
         *pathTerminated = nul != nullptr;
     }

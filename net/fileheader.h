@@ -2,7 +2,10 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string>
+
+#include "net/filemeta.h"
 
 // Announces one file, 4112 bytes: the NUL-terminated path in a 4096-byte field, homePrefixLength (u32) at
 // 4096, 4 reserved bytes at 4100, size (u64) at 4104, little-endian.
@@ -17,10 +20,12 @@ struct FileHeader
     std::string path; // at most PathField - 1 bytes travel
     uint32_t homePrefixLength = 0;
     uint64_t size = 0;
+    // This program's record of the entry; a path too long to leave room for it travels without.
+    std::optional<FileMeta> meta;
 
     // False when the path does not fit the field with its terminator (nothing is written then).
     bool encode(char* out) const;
     // The path is read up to its NUL, never past the field: a field without a NUL yields 4096 bytes
-    // and pathTerminated false.
+    // and pathTerminated false. meta is set only when a valid record is there.
     static FileHeader decode(const char* in, bool* pathTerminated = nullptr);
 };

@@ -39,6 +39,7 @@ bool recordAnnouncement(HostTable& hosts, const sockaddr_in& from, const Announc
     info.distro = announcement.distro;
     info.type = static_cast<int16_t>(announcement.type);
     info.lastSeen = now;
+    info.capabilities = announcement.capabilities;
     hosts.emplace(key, info);
     return true;
 }

@@ -15,6 +15,8 @@ struct PCItemInfo
     std::string distro;
     int16_t type = 0;
     int64_t lastSeen = 0;
+    // CapabilityMark bits of its announcement: what may be sent to it beyond the protocol.
+    uint32_t capabilities = 0;
 };
 
 Q_DECLARE_METATYPE(PCItemInfo)

@@ -115,6 +115,16 @@ void SelectDataView::setTargetInfo(int, QString distroName)
     ui->confList->setEnabled(confAllowed && scanCount() == 0);
 }
 
+void SelectDataView::setEntriesWanted(bool wanted)
+{
+    selection->setEntriesWanted(wanted);
+}
+
+EntryMap SelectDataView::entrySnapshot()
+{
+    return selection->entrySnapshot();
+}
+
 void SelectDataView::updateDiskSize(FreeSpaceMessage message)
 {
     // A receiver that reports more free than total space has none of it in use.

@@ -46,6 +46,10 @@ public:
 
     // Enables the home, settings and application choices only towards a receiver of the same distribution.
     void setTargetInfo(int type, QString distroName);
+    // Whether the chosen receiver takes folder and link entries: only then are they selected.
+    void setEntriesWanted(bool wanted);
+    // The folders and links selected, for the transfer.
+    EntryMap entrySnapshot();
     void updateDiskSize(FreeSpaceMessage message);
     // Empties the selection before a new transfer.
     void Clear();

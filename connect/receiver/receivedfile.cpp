@@ -12,6 +12,7 @@
 #include <unistd.h>
 
 #include "common/pathtext.h"
+#include "connect/receiver/leftoversweep.h"
 
 namespace {
 
@@ -94,7 +95,7 @@ bool ReceivedFile::open()
 
 bool ReceivedFile::createIn(const std::string& folder, mode_t mode)
 {
-    const std::string prefix = folder + "/.movanta-";
+    const std::string prefix = folder + "/" + LeftoverSweep::prefix();
     for (int attempt = 0; attempt < 100; ++attempt) {
         std::string name = prefix + randomSuffix();
         fd = ::open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode);
@@ -136,7 +137,7 @@ bool ReceivedFile::adopt(ReceivedFile& spare)
     const std::string folder = folderOf(destination);
     std::string name = spare.temporary;
     if (folderOf(name) != folder) {
-        std::string moved = folder + "/.movanta-" + randomSuffix();
+        std::string moved = folder + "/" + LeftoverSweep::prefix() + randomSuffix();
         if (::renameat2(AT_FDCWD, name.c_str(), AT_FDCWD, moved.c_str(), RENAME_NOREPLACE) != 0) {
             return false;
         }
@@ -196,9 +197,11 @@ bool ReceivedFile::commit(bool executable)
     struct stat old;
     const bool replaces = replacing && ::stat(destination.c_str(), &old) == 0 && S_ISREG(old.st_mode);
     // A new file created as such already has its mode; anything else gets it set here.
-    bool setMode = replaces || replacing || executable;
+    bool setMode = replaces || replacing || executable || senderMeta;
     mode_t mode = 0;
-    if (replaces) {
+    if (senderMeta) {
+        mode = static_cast<mode_t>(senderMeta->mode & FileMeta::ModeMask);
+    } else if (replaces) {
         mode = old.st_mode & 07777;
     } else if (setMode) {
         mode = 0666 & ~currentUmask();
@@ -209,7 +212,14 @@ bool ReceivedFile::commit(bool executable)
     }
     startWriteBack(true);
     // close() reports delayed write errors of some file systems (NFS, a full quota).
-    const bool closed = (!setMode || ::fchmod(fd, mode) == 0) && ::close(fd) == 0;
+    bool closed = !setMode || ::fchmod(fd, mode) == 0;
+    if (closed && senderMeta) {
+        // After the last write, which would otherwise set the time anew; a rename keeps it.
+        const timespec times[2]
+            = {{0, UTIME_OMIT}, {static_cast<time_t>(senderMeta->seconds), static_cast<long>(senderMeta->nanoseconds)}};
+        closed = ::futimens(fd, times) == 0;
+    }
+    closed = ::close(fd) == 0 && closed;
     fd = -1;
     if (!closed || ::rename(temporary.c_str(), destination.c_str()) != 0) {
         discard();

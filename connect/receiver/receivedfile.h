@@ -2,9 +2,12 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string>
 
 #include <sys/types.h>
+
+#include "net/filemeta.h"
 
 // The content of one incoming file. It is written to a temporary name in the destination's folder and
 // renamed over the destination only when every byte arrived, so a broken transfer or a refused file
@@ -33,6 +36,10 @@ public:
     // spare cannot be moved there (another file system); open() is then the way.
     bool adopt(ReceivedFile& spare);
 
+    // The sender's permission bits and modification time, given to the file when it is committed instead
+    // of the mode it would get otherwise.
+    void keepMeta(const FileMeta& meta) { senderMeta = meta; }
+
     // Appends the bytes. False on a write error (a full disk, say); later writes are then refused too.
     bool write(const char* data, std::size_t size);
     // Gives the file its final mode (that of the file it replaces, else 0666 less the umask, plus the
@@ -56,4 +63,5 @@ private:
     bool replacing = false;
     uint64_t written = 0;
     uint64_t writeBackFrom = 0;
+    std::optional<FileMeta> senderMeta;
 };

@@ -9,6 +9,7 @@
 
 #include <netinet/in.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 
 #include <QCoreApplication>
 
@@ -79,6 +80,8 @@ void ReceiverEngine::reset()
     throttle.clearTickets();
     knownFolder.clear();
     spare.reset();
+    entries.clear();
+    sweep.clear();
 }
 
 ReceiverEngine::Session& ReceiverEngine::sessionFor(TCP::Client* client)
@@ -403,17 +406,96 @@ void ReceiverEngine::receiveFile(TCP::Client* client)
         const Destination destination = destinationFor(header.path, header.homePrefixLength, home ? home : "");
         shown = destination.path;
         events.itemChanged(shown);
-        result = storeFile(client, destination, terminated && destination.allowed, header.size);
+        result = storeEntry(client, destination, terminated && destination.allowed, header);
     }
     answerFile(client, result, shown, header.size);
+    if (filesLeft == 0 || client->state != TCP::Connected) {
+        finishEntries();
+    }
     prepareSpare(client, result);
 }
 
-uint8_t ReceiverEngine::storeFile(TCP::Client* client, const Destination& destination, bool allowed, uint64_t size)
+namespace {
+
+// A regular file with content stands at path (links followed).
+bool holdsContent(const std::string& path)
+{
+    struct stat st;
+    return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) && st.st_size > 0;
+}
+
+} // namespace
+
+uint8_t ReceiverEngine::storeEntry(
+    TCP::Client* client, const Destination& destination, bool allowed, const FileHeader& header)
+{
+    // Nothing is written through a link this migration made, wherever it points.
+    allowed = allowed && !entries.throughMadeLink(destination.path);
+    const std::optional<FileMeta>& meta = header.meta;
+    uint8_t result = ResultBits::Success;
+    std::unique_ptr<ReceivedFile> none;
+
+    if (meta && meta->kind != FileMeta::Kind::File) {
+        std::string content;
+        if (header.size > EntryWriter::MaxTarget) {
+            receiveContent(client, header.size, none, result);
+            return result == ResultBits::ConnectionLost ? result : ResultBits::NotWritten;
+        }
+        if (!receiveSmall(client, header.size, content)) {
+            return ResultBits::ConnectionLost;
+        }
+        if (!allowed) {
+            return ResultBits::NotWritten;
+        }
+        if (meta->unreadable) {
+            return ResultBits::Success; // nothing to make; the sender reports why
+        }
+        sweep.sweep(folderOf(destination.path));
+        if (meta->kind == FileMeta::Kind::Folder) {
+            return content.empty() ? entries.makeFolder(destination.path, *meta) : ResultBits::NotWritten;
+        }
+        if (content.empty() || content.find('\0') != std::string::npos) {
+            return ResultBits::NotWritten;
+        }
+        return entries.makeLink(destination.path, content, *meta);
+    }
+
+    // A file the sender could not read replaces nothing; from a sender without the record, an empty file
+    // (which is also how such a sender announces one it could not open) never replaces one with content.
+    const bool keepExisting = meta ? meta->unreadable : header.size == 0 && holdsContent(destination.path);
+    if (keepExisting) {
+        receiveContent(client, header.size, none, result);
+        return allowed || result == ResultBits::ConnectionLost ? result : ResultBits::NotWritten;
+    }
+    return storeFile(client, destination, allowed, header.size, meta ? &*meta : nullptr);
+}
+
+bool ReceiverEngine::receiveSmall(TCP::Client* client, uint64_t size, std::string& content)
+{
+    content.assign(static_cast<std::size_t>(size), '\0');
+    if (size == 0) {
+        return true;
+    }
+    return client->state == TCP::Connected && Wire::recvContent(*client, &content[0], content.size());
+}
+
+void ReceiverEngine::finishEntries()
+{
+    // A spare made ahead would leave its folder, and change its time, after the times were set.
+    spare.reset();
+    entries.finish();
+    sweep.clear();
+}
+
+uint8_t ReceiverEngine::storeFile(
+    TCP::Client* client, const Destination& destination, bool allowed, uint64_t size, const FileMeta* meta)
 {
     const std::string folder = folderOf(destination.path);
     std::unique_ptr<ReceivedFile> file;
     uint8_t result = allowed ? openFile(destination.path, folder, file) : ResultBits::NotWritten;
+    if (file && meta) {
+        file->keepMeta(*meta);
+    }
     // Refused files are read to the end as well, so the stream stays in step.
     receiveContent(client, size, file, result);
     if (file) {
@@ -436,6 +518,10 @@ uint8_t ReceiverEngine::openFile(
     const bool known = folder == knownFolder;
     if (!known && !isDirectory(folder) && !makeDirectories(folder)) {
         result = ResultBits::NoDirectory;
+    }
+    if (!known) {
+        // Temporary files a killed receiver left here go before this one is made.
+        sweep.sweep(folder);
     }
     file = std::make_unique<ReceivedFile>(path);
     bool opened = spare && file->adopt(*spare);

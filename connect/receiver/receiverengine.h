@@ -9,7 +9,9 @@
 #include <utility>
 #include <vector>
 
+#include "connect/receiver/entrywriter.h"
 #include "connect/receiver/filesystemsync.h"
+#include "connect/receiver/leftoversweep.h"
 #include "connect/receiver/pairingthrottle.h"
 #include "connect/receiver/receiverlimits.h"
 
@@ -19,6 +21,7 @@ struct Client;
 class ReceiverEvents;
 class ReceivedFile;
 struct Destination;
+struct FileHeader;
 enum class ReceiverView : int;
 
 // The receiver's side of a migration. The server's service thread calls connected() for every connected
@@ -82,8 +85,15 @@ private:
     void startMigration(TCP::Client* client, Session& session);
     void receiveFile(TCP::Client* client);
     // The steps of one file after its header; the uint8_t values are its ResultBits.
-    // Reads the content into the destination (when allowed) and puts it in place.
-    uint8_t storeFile(TCP::Client* client, const Destination& destination, bool allowed, uint64_t size);
+    // Chooses by the header's record: a folder or a link, a file the sender could not read (which replaces
+    // nothing), or a file's content.
+    uint8_t storeEntry(TCP::Client* client, const Destination& destination, bool allowed, const FileHeader& header);
+    // Reads a link's target or a folder's (empty) content; false when the connection was lost.
+    bool receiveSmall(TCP::Client* client, uint64_t size, std::string& content);
+    // Reads the content into the destination (when allowed) and puts it in place, with the sender's mode
+    // and time when meta is given.
+    uint8_t storeFile(
+        TCP::Client* client, const Destination& destination, bool allowed, uint64_t size, const FileMeta* meta);
     // Makes the folder when needed and the temporary file (the spare, when it can be taken over).
     uint8_t openFile(const std::string& path, const std::string& folder, std::unique_ptr<ReceivedFile>& file);
     // Reads size bytes, written to file while it takes them (a failed file is dropped).
@@ -92,6 +102,8 @@ private:
     void answerFile(TCP::Client* client, uint8_t result, const std::string& shown, uint64_t size);
     // Makes the next file's temporary file ahead, in the last file's folder.
     void prepareSpare(TCP::Client* client, uint8_t result);
+    // The run's files are all in (or the connection went): folders get their modes and times.
+    void finishEntries();
     void finishMigration(TCP::Client* client);
     void connectionLost(TCP::Client* client, const Session& session);
     void forget(TCP::Client* client);
@@ -121,5 +133,7 @@ private:
     FileSystemSync written;
     std::string knownFolder; // the folder the last file was stored in
     std::unique_ptr<ReceivedFile> spare; // a temporary file made ahead for the next file
+    EntryWriter entries;
+    LeftoverSweep sweep;
     std::vector<char> slice; // content on its way to the file, allocated at the first file
 };

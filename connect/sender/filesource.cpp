@@ -6,22 +6,30 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "connect/sender/entrysource.h"
+
 FileSource::FileSource(const std::string& path)
 {
     // O_NONBLOCK only for the open itself: opening a FIFO for reading would otherwise wait for a writer.
-    fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
-    if (fd < 0) {
-        openStatus = errno == ENOENT ? Status::Missing : Status::Unreadable;
-        return;
-    }
+    record.unreadable = true;
     struct stat info
     {
     };
+    fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
+    if (fd < 0) {
+        openStatus = errno == ENOENT ? Status::Missing : Status::Unreadable;
+        if (::stat(path.c_str(), &info) == 0) {
+            record = metaFromStat(info, FileMeta::Kind::File);
+            record.unreadable = true;
+        }
+        return;
+    }
     if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
         close();
         openStatus = Status::Unreadable;
         return;
     }
+    record = metaFromStat(info, FileMeta::Kind::File);
     const int flags = ::fcntl(fd, F_GETFL);
     if (flags != -1) {
         ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);

@@ -4,6 +4,8 @@
 #include <cstdint>
 #include <string>
 
+#include "net/filemeta.h"
+
 // One file opened for sending. Only regular files (or links to them) are read: a FIFO or a device picked
 // by mistake would otherwise block the transfer forever or never end.
 class FileSource
@@ -23,6 +25,9 @@ public:
     Status status() const { return openStatus; }
     // Length of the file when it was opened.
     uint64_t length() const { return openLength; }
+    // Mode and time of the file as opened; when it could not be opened, what a look at the path still
+    // tells, marked unreadable.
+    const FileMeta& meta() const { return record; }
 
     // Reads up to n bytes. Fewer come back only at the end of the file or after a read error; then
     // ended() is true and later reads return 0.
@@ -35,5 +40,6 @@ private:
     int fd = -1;
     Status openStatus = Status::Unreadable;
     uint64_t openLength = 0;
+    FileMeta record;
     bool end = false;
 };

@@ -6,6 +6,7 @@
 #include <QCoreApplication>
 
 #include "connect/sender/applist.h"
+#include "connect/sender/entrysource.h"
 #include "connect/sender/filesource.h"
 #include "connect/sender/installreport.h"
 #include "common/consoletext.h"
@@ -29,10 +30,30 @@ SendObserver::TimePoint now()
 
 uint32_t homePrefixLength(const std::optional<std::string>& home, const std::string& path)
 {
-    if (!home || !startsWith(path, *home)) {
+    if (!home || home->empty() || !startsWith(path, *home)) {
         return 0;
     }
-    return static_cast<uint32_t>(home->size());
+    // Only at a folder boundary: the home "/home/al" is not a prefix of "/home/alice/x".
+    const bool boundary = home->back() == '/' || path.size() == home->size() || path[home->size()] == '/';
+    return boundary ? static_cast<uint32_t>(home->size()) : 0;
+}
+
+namespace {
+
+FileMeta::Kind kindIn(const SendPlan& plan, const std::string& path)
+{
+    const auto found = plan.entryKinds.find(path);
+    return found == plan.entryKinds.end() ? FileMeta::Kind::File : found->second;
+}
+
+} // namespace
+
+bool SendSession::travels(const SendPlan& plan, FileMeta::Kind kind)
+{
+    if (kind == FileMeta::Kind::File) {
+        return true;
+    }
+    return plan.entriesUnderstood;
 }
 
 SendSession::SendSession(TCP::Client& connection, SendObserver& sink, const std::atomic<bool>& cancelFlag)
@@ -50,9 +71,18 @@ void SendSession::run(const SendPlan& plan)
 
     // A path that does not fit the header cannot be announced; it is left out of the count so the
     // receiver still gets exactly as many headers as announced.
+    // Folders and links go only to a receiver that takes them, and only with their record (without it
+    // they would be read as files).
     uint64_t announced = 0;
+    long items = 0;
     for (const auto& file : plan.files) {
-        if (file.first.size() < FileHeader::PathField) {
+        const FileMeta::Kind kind = kindIn(plan, file.first);
+        if (!travels(plan, kind)) {
+            continue;
+        }
+        ++items;
+        if (kind == FileMeta::Kind::File ? file.first.size() < FileHeader::PathField
+                                         : FileMeta::fits(file.first.size())) {
             ++announced;
         }
     }
@@ -64,16 +94,22 @@ void SendSession::run(const SendPlan& plan)
         Wire::sendTransferHeader(client, header);
     }
 
-    filesLeft = static_cast<long>(plan.files.size());
+    filesLeft = items;
     doneBytes = 0;
     for (const auto& [path, recordedSize] : plan.files) {
         if (cancelled) {
             reportFinished();
             return;
         }
+        const FileMeta::Kind kind = kindIn(plan, path);
+        if (!travels(plan, kind)) {
+            continue;
+        }
         const auto start = now();
         int code = ResultBits::OpenFailed;
-        if (path.size() < FileHeader::PathField) {
+        if (kind != FileMeta::Kind::File && FileMeta::fits(path.size())) {
+            code = sendEntry(path, kind, homePrefixLength(plan.home, path));
+        } else if (kind == FileMeta::Kind::File && path.size() < FileHeader::PathField) {
             code = sendFile(path, recordedSize, homePrefixLength(plan.home, path));
         } else {
             reportFinished();
@@ -138,6 +174,7 @@ int SendSession::sendFile(const std::string& path, uint64_t recordedSize, uint32
     header.path = path;
     header.homePrefixLength = prefix;
     header.size = size;
+    header.meta = source.meta();
     const bool contentFollows = code == ResultBits::Success && size > 0;
     if (!connected() || !Wire::sendFileHeader(client, header, contentFollows)) {
         reportFinished();
@@ -160,7 +197,11 @@ int SendSession::sendFile(const std::string& path, uint64_t recordedSize, uint32
     } else if (code == ResultBits::OpenFailed) {
         std::printf("failed to create or open file\n");
     }
+    return withResult(code);
+}
 
+int SendSession::withResult(int code)
+{
     if (connected()) {
         uint8_t result = 0;
         if (Wire::recvFileResult(client, result)) {
@@ -171,6 +212,34 @@ int SendSession::sendFile(const std::string& path, uint64_t recordedSize, uint32
         }
     }
     return code;
+}
+
+int SendSession::sendEntry(const std::string& path, FileMeta::Kind kind, uint32_t prefix)
+{
+    const EntrySource source(path, kind);
+    int code = ResultBits::Success;
+    if (source.status() == EntrySource::Status::Missing) {
+        code = ResultBits::Incomplete;
+    } else if (source.status() == EntrySource::Status::Unreadable) {
+        code = ResultBits::OpenFailed;
+    }
+    observer.currentItem(path);
+
+    FileHeader header;
+    header.path = path;
+    header.homePrefixLength = prefix;
+    header.meta = source.meta();
+    const std::string& target = source.content();
+    header.size = code == ResultBits::Success ? target.size() : 0;
+    if (!connected() || !Wire::sendFileHeader(client, header, header.size > 0)) {
+        reportFinished();
+        return ResultBits::HeaderLost;
+    }
+    if (header.size > 0 && (!connected() || !Wire::sendContent(client, target.data(), target.size()))) {
+        code = ResultBits::ContentLost;
+    }
+    reportFinished();
+    return withResult(code);
 }
 
 int SendSession::sendContent(FileSource& source, uint64_t size, uint64_t divisor)

@@ -4,10 +4,12 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <unordered_map>
 #include <utility>
 #include <vector>
 
 #include "connect/sender/sendobserver.h"
+#include "net/filemeta.h"
 
 class FileSource;
 namespace TCP {
@@ -22,9 +24,13 @@ struct SendPlan
     uint64_t appCount = 0; // applications listed, checked or not
     uint64_t selectedFileSize = 0;
     std::optional<std::string> home; // HOME, when set
+    // Paths of `files` that are folders or links met inside a chosen folder; every other path is a file.
+    std::unordered_map<std::string, FileMeta::Kind> entryKinds;
+    // The receiver announced that it takes folder and link entries; without that none is sent.
+    bool entriesUnderstood = false;
 };
 
-// Length of home when path begins with it as plain text ("/home/al" is a prefix of "/home/alice/x").
+// Length of home when path lies below it: "/home/al" is no prefix of "/home/alice/x" (0 then).
 uint32_t homePrefixLength(const std::optional<std::string>& home, const std::string& path);
 
 // The sender's side of one migration after pairing: transfer header, every file with its result, the
@@ -42,6 +48,13 @@ public:
 private:
     bool connected() const;
     int sendFile(const std::string& path, uint64_t recordedSize, uint32_t prefix);
+    // A folder or a link: its record, and for a link the target as content.
+    int sendEntry(const std::string& path, FileMeta::Kind kind, uint32_t prefix);
+    // Whether `path` goes at all: folders and links only to a receiver that takes them, with room for
+    // their record.
+    static bool travels(const SendPlan& plan, FileMeta::Kind kind);
+    // Waits for the receiver's result byte and ORs it into code.
+    int withResult(int code);
     int sendContent(FileSource& source, uint64_t size, uint64_t divisor);
     bool sendPadding(uint64_t count);
     void sendApplications(const SendPlan& plan);

@@ -183,6 +183,13 @@ uint64_t SelectionModel::scanFile(
 
 uint64_t SelectionModel::scanFolder(const std::string& path, const ScanOptions& options, bool isRoot)
 {
+    // Each folder travels too, so empty ones arrive and every one keeps its mode and time; the home itself
+    // (and "/") is the receiver's own.
+    const std::string home = homePath();
+    if (entriesWanted && path != "/" && fs::path(path).lexically_normal() != fs::path(home).lexically_normal()
+        && fs::path(path).lexically_normal() != fs::path(home + "/").lexically_normal()) {
+        recordEntry(path, FileMeta::Kind::Folder);
+    }
     uint64_t sum = 0;
     std::error_code ec;
     fs::directory_iterator it(path, ec);
@@ -194,6 +201,8 @@ uint64_t SelectionModel::scanFolder(const std::string& path, const ScanOptions& 
         }
         if (!isLink) {
             sum += scanPath(it->path().string(), options, false);
+        } else if (entriesWanted) {
+            scanLink(it->path().string(), options);
         }
         it.increment(ec);
     }
@@ -211,6 +220,40 @@ bool SelectionModel::recordFile(const std::string& path, uint64_t size)
     }
     selectedFileSize += size;
     return true;
+}
+
+void SelectionModel::scanLink(const std::string& path, const ScanOptions& options)
+{
+    if (stopping || isPathTooLong(path)) {
+        return;
+    }
+    const std::string name = fs::path(path).filename().string();
+    if ((options.skipHidden && isHiddenSkipped(path, name)) || isSkippedFileName(name, options.skipDesktop)) {
+        return;
+    }
+    recordEntry(path, FileMeta::Kind::Link);
+}
+
+void SelectionModel::recordEntry(const std::string& path, FileMeta::Kind kind)
+{
+    {
+        std::lock_guard<std::mutex> lock(selectionLock);
+        if (!entryMap.emplace(path, kind).second) {
+            return;
+        }
+    }
+    noteSelectionChanged();
+}
+
+void SelectionModel::setEntriesWanted(bool wanted)
+{
+    entriesWanted = wanted;
+}
+
+EntryMap SelectionModel::entrySnapshot()
+{
+    std::lock_guard<std::mutex> lock(selectionLock);
+    return entryMap;
 }
 
 void SelectionModel::noteSelectionChanged()
@@ -237,6 +280,14 @@ bool SelectionModel::removeFile(const std::string& path, bool keepSettings)
             ++it;
         }
     }
+    entryMap.erase(path);
+    for (auto it = entryMap.begin(); it != entryMap.end();) {
+        if (isUnderFolder(it->first, path) && !(keepSettings && isSettingsEntry(it->first, home))) {
+            it = entryMap.erase(it);
+        } else {
+            ++it;
+        }
+    }
     if (fileMap.empty() && selectedFileSize != 0) {
         selectedFileSize = 0;
         return true;
@@ -256,6 +307,7 @@ void SelectionModel::clear()
     std::lock_guard<std::mutex> lock(selectionLock);
     selectedFileSize = 0;
     fileMap.clear();
+    entryMap.clear();
 }
 
 SelectionModel::Totals SelectionModel::totals()
@@ -264,7 +316,7 @@ SelectionModel::Totals SelectionModel::totals()
     Totals figures;
     {
         std::lock_guard<std::mutex> lock(selectionLock);
-        figures.files = fileMap.size();
+        figures.files = fileMap.size() + entryMap.size();
         figures.bytes = selectedFileSize;
     }
     figures.apps = selectedAppCount;
@@ -274,7 +326,7 @@ SelectionModel::Totals SelectionModel::totals()
 bool SelectionModel::isEmpty()
 {
     std::lock_guard<std::mutex> lock(selectionLock);
-    return fileMap.empty() && selectedAppCount == 0;
+    return fileMap.empty() && entryMap.empty() && selectedAppCount == 0;
 }
 
 void SelectionModel::snapshot(FileMap& files, AppMap& apps, uint64_t& bytes)

@@ -15,9 +15,12 @@
 #include <QObject>
 #include <QString>
 
+#include "net/filemeta.h"
 #include "select/model/appinfo.h"
 
 using FileMap = std::unordered_map<std::string, uint64_t>;
+// Folders and links met inside chosen folders, by path.
+using EntryMap = std::unordered_map<std::string, FileMeta::Kind>;
 using AppMap = std::unordered_map<std::string, AppInfo>;
 Q_DECLARE_METATYPE(FileMap)
 Q_DECLARE_METATYPE(AppMap)
@@ -48,6 +51,9 @@ public:
     // Selected regular files (path as met by the scan → size) and their byte total.
     FileMap fileMap;
     uint64_t selectedFileSize = 0;
+    // Folders and links below the chosen roots, kept only while the receiver takes them (see
+    // setEntriesWanted); counted like files.
+    EntryMap entryMap;
     // Checked applications; GUI thread only.
     uint64_t selectedAppCount = 0;
     // Package names of the last inventory run, in the package manager's order.
@@ -71,6 +77,10 @@ public:
     bool isEmpty();
     // Copies of the selection for the engine, taken under the lock.
     void snapshot(FileMap& files, AppMap& apps, uint64_t& bytes);
+    EntryMap entrySnapshot();
+    // Whether scans from now on keep folders and links (the chosen receiver takes them); without it links
+    // inside a tree are skipped and folders only walked.
+    void setEntriesWanted(bool wanted);
 
     // Reads the manually installed packages; with loadNew, looks at those not yet inventoried.
     void refreshApps(bool loadNew);
@@ -128,6 +138,8 @@ private:
     uint64_t scanFolder(const std::string& path, const ScanOptions& options, bool isRoot);
     // Adds a file unless it is already selected.
     bool recordFile(const std::string& path, uint64_t size);
+    void recordEntry(const std::string& path, FileMeta::Kind kind);
+    void scanLink(const std::string& path, const ScanOptions& options);
     void noteSelectionChanged();
 
     // Guards fileMap, selectedFileSize, scanning, appMap and manualPackages.
@@ -135,6 +147,7 @@ private:
     int scanning = 0;
     std::atomic<bool> stopping {false};
     std::atomic<bool> changePending {false};
+    std::atomic<bool> entriesWanted {false};
     std::list<std::unique_ptr<ScanJob>> scanJobs;
     std::thread inventory;
 };

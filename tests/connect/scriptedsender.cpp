@@ -13,6 +13,8 @@
 #include <QElapsedTimer>
 #include <QThread>
 
+#include "net/crc32.h"
+
 ScriptedSender::~ScriptedSender()
 {
     close();
@@ -181,6 +183,57 @@ int ScriptedSender::sendFile(const std::string& path, uint32_t homePrefixLength,
     }
     const std::string result = recv(1);
     return result.size() == 1 ? static_cast<unsigned char>(result[0]) : -1;
+}
+
+int ScriptedSender::sendWithHeader(const std::string& header, const std::string& content)
+{
+    if (!send(header)) {
+        return -1;
+    }
+    for (std::size_t at = 0; at < content.size(); at += 1024) {
+        if (!send(content.substr(at, 1024))) {
+            return -1;
+        }
+    }
+    const std::string result = recv(1);
+    return result.size() == 1 ? static_cast<unsigned char>(result[0]) : -1;
+}
+
+std::string ScriptedSender::fileHeaderWithMeta(
+    const std::string& path, uint32_t homePrefixLength, uint64_t size, const FileMeta& meta)
+{
+    std::string header = fileHeader(path, homePrefixLength, size);
+    meta.write(&header[0], path.size());
+    return header;
+}
+
+std::string ScriptedSender::forgedModeHeader(
+    const std::string& path, uint32_t homePrefixLength, uint64_t size, const FileMeta& meta, uint16_t mode)
+{
+    std::string header = fileHeaderWithMeta(path, homePrefixLength, size, meta);
+    char* record = &header[path.size() + 1];
+    record[2] = static_cast<char>(mode & 0xff);
+    record[3] = static_cast<char>(mode >> 8);
+    uint32_t crc = crc32(header.data() + 4100, 4);
+    crc = crc32(header.data(), path.size() + 1, crc);
+    crc = crc32(header.data() + 4096, 4, crc);
+    crc = crc32(header.data() + 4104, 8, crc);
+    crc = crc32(record, 16, crc);
+    header.replace(path.size() + 1 + 16, 4, u32(crc));
+    return header;
+}
+
+std::string ScriptedSender::garbageHeader(
+    const std::string& path, uint32_t homePrefixLength, uint64_t size, std::mt19937& random)
+{
+    std::string header = fileHeader(path, homePrefixLength, size);
+    for (std::size_t i = path.size() + 1; i < 4096; ++i) {
+        header[i] = static_cast<char>(random() & 0xff);
+    }
+    for (std::size_t i = 4100; i < 4104; ++i) {
+        header[i] = static_cast<char>(random() & 0xff);
+    }
+    return header;
 }
 
 bool ScriptedSender::finishWithoutApps()

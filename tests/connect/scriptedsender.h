@@ -1,7 +1,10 @@
 #pragma once
 
 #include <cstdint>
+#include <random>
 #include <string>
+
+#include "net/filemeta.h"
 
 // The old computer as a test script: a raw loopback socket that speaks the migration protocol byte for
 // byte, with its own XOR layer, so the receiver is checked against the bytes and not against our own
@@ -38,10 +41,24 @@ public:
     bool sendTransferHeader(uint64_t fileCount, uint64_t totalBytes);
     // FileHeader, then the content in units of 1024 bytes, then the one-byte result (-1 if none came).
     int sendFile(const std::string& path, uint32_t homePrefixLength, const std::string& content);
+    // A header given whole, then the content in units, then the result byte (-1 if none came).
+    int sendWithHeader(const std::string& header, const std::string& content);
+
     // The end of a migration without applications: tag "S0", then the end mark; true when it came.
     bool finishWithoutApps();
 
     static std::string fileHeader(const std::string& path, uint32_t homePrefixLength, uint64_t size);
+    // The header with this program's record in the free bytes (marker, record after the path's NUL).
+    static std::string fileHeaderWithMeta(
+        const std::string& path, uint32_t homePrefixLength, uint64_t size, const FileMeta& meta);
+    // The same with the record's mode field set to `mode` as it is (setuid bits and all) and a checksum
+    // that fits, as a hostile sender would forge it.
+    static std::string forgedModeHeader(
+        const std::string& path, uint32_t homePrefixLength, uint64_t size, const FileMeta& meta, uint16_t mode);
+    // A header as a sender built from the protocol alone may send it: the reserved bytes and every byte after
+    // the path's NUL are random.
+    static std::string garbageHeader(
+        const std::string& path, uint32_t homePrefixLength, uint64_t size, std::mt19937& random);
     static std::string u32(uint32_t v);
     static std::string u64(uint64_t v);
     static uint64_t readU64(const std::string& bytes, std::size_t at);

@@ -2,7 +2,7 @@
 include(${CMAKE_SOURCE_DIR}/tests/support/driver/driver.cmake)
 add_executable(movanta_e2e_peer ${CMAKE_CURRENT_SOURCE_DIR}/e2e/migrationpeer.cpp)
 target_link_libraries(movanta_e2e_peer PRIVATE movanta_wizarddriver movanta_gui Qt5::Test)
-foreach(test test_e2e_migration test_e2e_killed test_e2e_hostile)
+foreach(test test_e2e_migration test_e2e_killed test_e2e_hostile test_e2e_fidelity)
     if(TARGET ${test})
         add_dependencies(${test} movanta_e2e_peer)
         target_compile_definitions(${test} PRIVATE MOVANTA_E2E_PEER="$<TARGET_FILE:movanta_e2e_peer>")

@@ -3,16 +3,23 @@
 #include <chrono>
 #include <mutex>
 
+#include <random>
+
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <QElapsedTimer>
 #include <QTemporaryDir>
 
 #include "connect/sender/connectionwatch.h"
 #include "connect/sender/installreport.h"
+#include "connect/sender/planbuilder.h"
+#include "net/announcement.h"
 #include "connect/sender/sendsession.h"
 #include "connect/sender/sendworker.h"
 #include "net/byteorder.h"
+#include "net/capabilitymark.h"
 #include "net/fileheader.h"
 #include "net/tcpclient.h"
 #include "net/transferheader.h"
@@ -190,7 +197,10 @@ private slots:
         QTest::addColumn<bool>("homeSet");
         QTest::addColumn<QString>("file");
         QTest::addColumn<uint>("length");
-        QTest::newRow("plain text prefix /home/al of /home/alice/x") << "/home/al" << true << "/home/alice/x" << 8u;
+        QTest::newRow("/home/al is no prefix of /home/alice/x") << "/home/al" << true << "/home/alice/x" << 0u;
+        QTest::newRow("home with a trailing slash") << "/home/al/" << true << "/home/al/x" << 9u;
+        QTest::newRow("the home itself") << "/home/al" << true << "/home/al" << 8u;
+        QTest::newRow("empty HOME") << "" << true << "/home/alice/x" << 0u;
         QTest::newRow("home of its own file") << "/home/alice" << true << "/home/alice/x" << 11u;
         QTest::newRow("outside home") << "/home/alice" << true << "/etc/hosts" << 0u;
         QTest::newRow("HOME unset") << "" << false << "/home/alice/x" << 0u;
@@ -399,9 +409,129 @@ private slots:
         Recorder rec;
         runPlan(plan, rec);
         QCOMPARE(header.path, std::string("/home/alice/x"));
-        QCOMPARE(header.homePrefixLength, uint32_t(8));
+        // Not at a folder boundary: the receiver would otherwise write it to "~/ice/x".
+        QCOMPARE(header.homePrefixLength, uint32_t(0));
         QCOMPARE(header.size, uint64_t(0));
         QCOMPARE(rec.items.at(0).result, 16);
+    }
+
+    // The selection holds a file, an empty folder and a link; what goes depends on the receiver's mark,
+    // read from its announcement as the sender's table of receivers reads it.
+    void entriesOnlyToAReceiverThatTakesThem_data()
+    {
+        QTest::addColumn<bool>("marked");
+        QTest::newRow("this program's receiver") << true;
+        QTest::newRow("a receiver without the mark, garbage after its names") << false;
+    }
+
+    void entriesOnlyToAReceiverThatTakesThem()
+    {
+        QFETCH(bool, marked);
+        QFile::remove(path("l"));
+        QVERIFY(writeFile(path("f.txt"), "file"));
+        QVERIFY(QDir().mkpath(path("empty")));
+        QVERIFY(QFile::link("f.txt", path("l")));
+        ::chmod(path("f.txt").toUtf8().constData(), 0640);
+        const timespec times[2] = {{0, UTIME_OMIT}, {-86400, 123456789}};
+        ::utimensat(AT_FDCWD, path("f.txt").toUtf8().constData(), times, 0);
+
+        char datagram[Announcement::Size];
+        Announcement announced;
+        announced.hostName = "pc";
+        announced.distro = "Debian GNU/Linux";
+        announced.capabilities = marked ? CapabilityMark::Entries : 0;
+        announced.encode(datagram);
+        if (!marked) {
+            std::mt19937 random(3);
+            for (std::size_t i = 3; i < 32; ++i) {
+                datagram[i] = static_cast<char>(random() & 0xff);
+            }
+            for (std::size_t i = 32 + 17; i < 64; ++i) {
+                datagram[i] = static_cast<char>(random() & 0xff);
+            }
+        }
+        Announcement heard;
+        QVERIFY(Announcement::decode(datagram, sizeof(datagram), heard));
+
+        const FileMap files {{path("f.txt").toStdString(), 4}};
+        const EntryMap entries {
+            {path("empty").toStdString(), FileMeta::Kind::Folder}, {path("l").toStdString(), FileMeta::Kind::Link}};
+        const SendPlan plan = makeSendPlan(files, entries, AppMap(), 4, heard.capabilities, std::nullopt);
+
+        TransferHeader transfer;
+        std::vector<SeenFile> seen;
+        open([&](ScriptedReceiver& r) {
+            transfer = readTransferHeader(r);
+            for (uint64_t i = 0; i < transfer.fileCount; ++i) {
+                SeenFile file;
+                file.header = readFileHeader(r);
+                file.raw = unkeyContent(r.readRaw(file.header.size), r.key);
+                seen.push_back(file);
+                r.writeUnit(std::string(1, '\0'));
+            }
+            r.readUnit(2);
+            r.writeUnit("S0");
+        });
+        Recorder rec;
+        runPlan(plan, rec);
+        QCOMPARE(transfer.fileCount, uint64_t(marked ? 3 : 1));
+        QCOMPARE(seen.size(), std::size_t(marked ? 3 : 1));
+        QCOMPARE(rec.items.size(), seen.size());
+        for (const SeenFile& file : seen) {
+            QVERIFY(file.header.meta.has_value());
+            const FileMeta& meta = *file.header.meta;
+            if (file.header.path == path("f.txt").toStdString()) {
+                QCOMPARE(meta.kind, FileMeta::Kind::File);
+                QCOMPARE(meta.mode, 0640u);
+                QCOMPARE(meta.seconds, int64_t(-86400));
+                QCOMPARE(meta.nanoseconds, 123456789u);
+                QCOMPARE(file.raw, std::string("file"));
+            } else if (file.header.path == path("empty").toStdString()) {
+                QVERIFY(marked);
+                QCOMPARE(meta.kind, FileMeta::Kind::Folder);
+                QCOMPARE(file.header.size, uint64_t(0));
+            } else {
+                QVERIFY(marked);
+                QCOMPARE(file.header.path, path("l").toStdString());
+                QCOMPARE(meta.kind, FileMeta::Kind::Link);
+                QCOMPARE(file.raw, std::string("f.txt"));
+            }
+        }
+        for (const Item& item : rec.items) {
+            QCOMPARE(item.result, 0);
+        }
+    }
+
+    // Unreadable and vanished files go with the record saying so, and no content.
+    void couldNotReadIsMarked()
+    {
+        QVERIFY(writeFile(path("locked"), "secret"));
+        ::chmod(path("locked").toUtf8().constData(), 0);
+        const bool root = ::access(path("locked").toUtf8().constData(), R_OK) == 0;
+        std::vector<FileHeader> headers;
+        open([&](ScriptedReceiver& r) {
+            const TransferHeader transfer = readTransferHeader(r);
+            for (uint64_t i = 0; i < transfer.fileCount; ++i) {
+                headers.push_back(readFileHeader(r));
+                r.readRaw(headers.back().size);
+                r.writeUnit(std::string(1, '\0'));
+            }
+            r.readUnit(2);
+            r.writeUnit("S0");
+        });
+        SendPlan plan;
+        plan.files = {{path("gone").toStdString(), 10}};
+        if (!root) {
+            plan.files.emplace_back(path("locked").toStdString(), 6);
+        }
+        Recorder rec;
+        runPlan(plan, rec);
+        QCOMPARE(headers.size(), plan.files.size());
+        for (const FileHeader& h : headers) {
+            QVERIFY(h.meta.has_value());
+            QVERIFY(h.meta->unreadable);
+            QCOMPARE(h.size, uint64_t(0));
+        }
     }
 
     void connectionLostBeforeTheFirstHeader()

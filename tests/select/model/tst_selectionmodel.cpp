@@ -104,6 +104,61 @@ private slots:
         QCOMPARE(model.selectedFileSize, uint64_t(210));
     }
 
+    // Links and folders inside a chosen folder are kept, and counted like files, only for a receiver that
+    // takes them; a chosen root that is a link is followed either way.
+    void foldersAndLinksOnlyWhenTheReceiverTakesThem_data()
+    {
+        QTest::addColumn<bool>("wanted");
+        QTest::newRow("receiver takes them") << true;
+        QTest::newRow("receiver without the mark") << false;
+    }
+
+    void foldersAndLinksOnlyWhenTheReceiverTakesThem()
+    {
+        QFETCH(bool, wanted);
+        const std::string root = tmp.path().toStdString() + (wanted ? "/entries-on" : "/entries-off");
+        write(root + "/a.txt", 3);
+        write(root + "/sub/x.txt", 4);
+        fs::create_directories(root + "/empty");
+        fs::create_directories(root + "/deep/er");
+        fs::create_symlink("../a.txt", root + "/sub/link");
+        fs::create_symlink("nowhere", root + "/dangling");
+        fs::create_symlink("a.txt", root + "/.hidden-link");
+        fs::create_symlink("x.lock", root + "/held.lock");
+        fs::create_symlink(root + "/sub", root + "-rootlink");
+
+        SelectionModel model;
+        model.setEntriesWanted(wanted);
+        QCOMPARE(model.addFile(root, true, true, false, false), uint64_t(7));
+        QCOMPARE(model.addFile(root + "-rootlink", true, true, false, false), uint64_t(4));
+        const std::map<std::string, uint64_t> files {
+            {root + "/a.txt", 3}, {root + "/sub/x.txt", 4}, {root + "-rootlink/x.txt", 4}};
+        QCOMPARE(selection(model), files);
+        const EntryMap entries = model.entrySnapshot();
+        if (!wanted) {
+            QVERIFY(entries.empty());
+            QCOMPARE(model.totals().files, std::size_t(3));
+            return;
+        }
+        const std::map<std::string, FileMeta::Kind> expected {{root, FileMeta::Kind::Folder},
+            {root + "/sub", FileMeta::Kind::Folder}, {root + "/empty", FileMeta::Kind::Folder},
+            {root + "/deep", FileMeta::Kind::Folder}, {root + "/deep/er", FileMeta::Kind::Folder},
+            {root + "/sub/link", FileMeta::Kind::Link}, {root + "/dangling", FileMeta::Kind::Link},
+            {root + "-rootlink", FileMeta::Kind::Folder}, {root + "-rootlink/link", FileMeta::Kind::Link}};
+        const std::map<std::string, FileMeta::Kind> got(entries.begin(), entries.end());
+        QVERIFY(got == expected);
+        QCOMPARE(model.totals().files, files.size() + expected.size());
+
+        // Removing a folder takes its entries along; clearing takes the rest.
+        model.removeFile(root + "/deep", false);
+        QCOMPARE(model.entrySnapshot().count(root + "/deep/er"), std::size_t(0));
+        QCOMPARE(model.entrySnapshot().count(root + "/deep"), std::size_t(0));
+        QCOMPARE(model.entrySnapshot().count(root + "/empty"), std::size_t(1));
+        model.clear();
+        QVERIFY(model.entrySnapshot().empty());
+        QVERIFY(model.isEmpty());
+    }
+
     void hiddenEntriesSkippedWhenAsked()
     {
         SelectionModel model;

@@ -1,0 +1,26 @@
+#include "connect/sender/planbuilder.h"
+
+#include "net/capabilitymark.h"
+
+SendPlan makeSendPlan(const FileMap& files, const EntryMap& entries, const AppMap& apps, uint64_t selectedFileSize,
+    uint32_t receiverCapabilities, const std::optional<std::string>& home)
+{
+    SendPlan plan;
+    plan.files.assign(files.begin(), files.end());
+    plan.entriesUnderstood = (receiverCapabilities & CapabilityMark::Entries) != 0;
+    if (plan.entriesUnderstood) {
+        for (const auto& [path, kind] : entries) {
+            plan.files.emplace_back(path, 0);
+            plan.entryKinds.emplace(path, kind);
+        }
+    }
+    for (const auto& [name, info] : apps) {
+        if (info.checked) {
+            plan.checkedApps.push_back(name);
+        }
+    }
+    plan.appCount = apps.size();
+    plan.selectedFileSize = selectedFileSize;
+    plan.home = home;
+    return plan;
+}
