@@ -59,18 +59,20 @@ std::string linkTarget(const std::string& path)
 
 } // namespace
 
-bool EntryWriter::throughMadeLink(const std::string& path) const
+bool EntryWriter::throughMadeLink(const std::string& path, bool itself) const
 {
     if (madeLinks.empty()) {
         return false;
     }
+    const std::vector<std::string> parts = componentsOf(path);
     std::string prefix = !path.empty() && path[0] == '/' ? "/" : "";
-    for (const std::string& part : componentsOf(path)) {
+    for (std::size_t i = 0; i < parts.size(); ++i) {
         if (prefix.size() > 1 || (prefix.size() == 1 && prefix[0] != '/')) {
             prefix += '/';
         }
-        prefix += part;
-        if (madeLinks.count(prefix) != 0) {
+        prefix += parts[i];
+        const bool last = i + 1 == parts.size();
+        if ((itself || !last) && madeLinks.count(prefix) != 0) {
             return true;
         }
     }

@@ -18,8 +18,8 @@ public:
     // Longest link target taken.
     static constexpr std::size_t MaxTarget = 4095;
 
-    // True when `path` or a folder above it is a link made here.
-    bool throughMadeLink(const std::string& path) const;
+    // True when a folder above `path` is a link made here, or with `itself`, path is one.
+    bool throughMadeLink(const std::string& path, bool itself = true) const;
 
     // Makes the folder (and missing parents) unless it is there; its mode and time wait for finish().
     // A link to a folder that was already there is kept as it is. Returns ResultBits.

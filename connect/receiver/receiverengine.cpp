@@ -430,8 +430,10 @@ uint8_t ReceiverEngine::storeEntry(
     TCP::Client* client, const Destination& destination, bool allowed, const FileHeader& header)
 {
     // Nothing is written through a link this migration made, wherever it points.
-    allowed = allowed && !entries.throughMadeLink(destination.path);
+    // A link sent again (a second run) may stand at its own place; makeLink tells whether it is the same.
     const std::optional<FileMeta>& meta = header.meta;
+    const bool isLink = meta && meta->kind == FileMeta::Kind::Link;
+    allowed = allowed && !entries.throughMadeLink(destination.path, !isLink);
     uint8_t result = ResultBits::Success;
     std::unique_ptr<ReceivedFile> none;
 

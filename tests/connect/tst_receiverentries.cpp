@@ -341,9 +341,12 @@ private slots:
     void linksAreMadeAsLinks()
     {
         QFETCH(QString, target);
-        begin(1);
+        begin(3);
         const std::string text = target.toStdString();
         QCOMPARE(sendWith("links/l", text, meta(FileMeta::Kind::Link, 0777, 1100000000, 77)), 0);
+        // Sent again (a second run): already there. Another target: refused.
+        QCOMPARE(sendWith("links/l", text, meta(FileMeta::Kind::Link, 0777, 1100000000, 77)), 0);
+        QCOMPARE(sendWith("links/l", text + "x", meta(FileMeta::Kind::Link, 0777, 1100000000, 77)), 4);
         end();
         const struct stat st = lstatOf(at("links/l"));
         QVERIFY(S_ISLNK(st.st_mode));
