@@ -4,6 +4,7 @@
 #include <cstring>
 #include <utility>
 
+#include <poll.h>
 #include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -18,10 +19,22 @@ constexpr unsigned long BufferData = sizeof(Client::buffer) - 1;
 constexpr int RecvWaitMs = 10;
 // Upper bound of one wait for room in the send buffer; the loop then checks the state again.
 constexpr int SendWaitMs = 100;
+// Keyed sends up to this size use a buffer on the stack: a file header and a result byte fit.
+constexpr std::size_t SmallSend = 8192;
 
 bool wouldBlock(int error)
 {
     return error == 0 || error == EAGAIN || error == EWOULDBLOCK || error == EINTR;
+}
+
+// Waits for room to send or for bytes to read; true when bytes (or an error, or the peer's close) wait to
+// be read.
+bool waitRoomOrAnswer(int fd)
+{
+    pollfd p {fd, POLLOUT | POLLIN, 0};
+    int r;
+    while ((r = ::poll(&p, 1, SendWaitMs)) < 0 && errno == EINTR) { }
+    return r > 0 && (p.revents & (POLLIN | POLLERR | POLLHUP)) != 0;
 }
 
 int newStreamSocket()
@@ -88,29 +101,48 @@ int64_t Client::Send(const char* data, unsigned long size, bool all, int flags)
     if (key.empty()) {
         return SendUnkeyed(data, size, all, flags);
     }
-    std::vector<char> keyed(data, data + size);
-    Socket::applyKey(keyed.data(), size, key);
-    return SendUnkeyed(keyed.data(), size, all, flags);
+    // Messages are small but one per file (the result byte, a header): no allocation for them.
+    char small[SmallSend];
+    std::vector<char> large;
+    char* keyed = small;
+    if (size > sizeof(small)) {
+        large.resize(size);
+        keyed = large.data();
+    }
+    std::memcpy(keyed, data, size);
+    Socket::applyKey(keyed, size, key);
+    return SendUnkeyed(keyed, size, all, flags);
 }
 
-int64_t Client::SendUnkeyed(const char* data, unsigned long size, bool all, int flags)
+int64_t Client::SendUnkeyed(const char* data, unsigned long size, bool all, int flags, PendingReader* reader)
 {
     if (state != Connected) {
         return -1;
     }
     unsigned long sent = 0;
     ssize_t result = 0;
+    bool readerIdle = false;
     do {
         // MSG_NOSIGNAL: a peer that has gone must not end the process.
         result = ::send(socket, data + sent, size - sent, MSG_NOSIGNAL | flags);
         if (result >= 0) {
             sent += static_cast<unsigned long>(result);
         } else if (wouldBlock(errno)) {
-            if (all) {
+            if (all && (!reader || readerIdle)) {
                 Socket::waitWritable(socket, SendWaitMs);
+            } else if (all && waitRoomOrAnswer(socket)) {
+                // Bytes the reader does not take (none expected) must not turn the wait into a spin.
+                const uint64_t before = bytesRead;
+                reader->readPending();
+                readerIdle = bytesRead == before;
             }
         } else {
+            const int error = errno;
+            if (reader) {
+                reader->readPending();
+            }
             Close();
+            errno = error;
             return result;
         }
         if (state != Connected) {
@@ -118,6 +150,24 @@ int64_t Client::SendUnkeyed(const char* data, unsigned long size, bool all, int 
         }
     } while (all && sent < size);
     return result;
+}
+
+int64_t Client::RecvPending(char* into, unsigned long size)
+{
+    if (state != Connected) {
+        return -1;
+    }
+    ssize_t result;
+    while ((result = ::recv(socket, into, size, MSG_DONTWAIT)) < 0 && errno == EINTR) { }
+    if (result > 0) {
+        bytesRead += static_cast<uint64_t>(result);
+        return result;
+    }
+    if (result < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+        return 0;
+    }
+    Close();
+    return -1;
 }
 
 int64_t Client::Recv(unsigned long size, bool all, void* into)

@@ -9,6 +9,18 @@
 
 namespace TCP {
 
+// A user of a connection that keeps answers coming while it sends (several files in flight) takes them
+// off the socket whenever a send waits for room, so neither side ever waits for the other with full
+// buffers.
+class PendingReader
+{
+public:
+    virtual void readPending() = 0;
+
+protected:
+    virtual ~PendingReader() = default;
+};
+
 enum ConnectionStates : int32_t {
     Connected = 0,
     NotConnected = 1,
@@ -58,8 +70,14 @@ struct Client
 
     // Send and Recv without the XOR layer, for the plain pairing messages and for callers that key the
     // bytes themselves (several content units in one call). Same waits, results and state changes.
-    int64_t SendUnkeyed(const char* data, unsigned long size, bool all, int flags = 0);
+    // `reader`, when given, is called while a send with all waits and the socket has bytes to read, and
+    // once more before a hard error closes the record (answers that came before the error still count).
+    int64_t SendUnkeyed(const char* data, unsigned long size, bool all, int flags = 0, PendingReader* reader = nullptr);
     int64_t RecvUnkeyed(unsigned long size, bool all, void* into = nullptr);
+
+    // Takes what has arrived, at most size bytes, without waiting and without the XOR layer. Returns the
+    // number of bytes (0 when nothing is there); -1 when the peer closed or an error closed the record.
+    int64_t RecvPending(char* into, unsigned long size);
 
     // Up to 9 immediate connect attempts; on success non-blocking, TCP_NODELAY and Connected.
     bool Connect();

@@ -134,22 +134,26 @@ bool recvTransferHeader(TCP::Client& c, TransferHeader& h)
     return true;
 }
 
-bool sendFileHeader(TCP::Client& c, const FileHeader& h, bool contentFollows)
+bool sendFileHeader(TCP::Client& c, const FileHeader& h, bool contentFollows, TCP::PendingReader* reader)
 {
-    std::vector<char> bytes(FileHeader::Size);
-    if (!h.encode(bytes.data())) {
+    char bytes[FileHeader::Size];
+    if (!h.encode(bytes)) {
         return false;
     }
-    return c.Send(bytes.data(), bytes.size(), true, contentFollows ? MSG_MORE : 0) >= 0 && c.state == TCP::Connected;
+    if (!c.key.empty()) {
+        Socket::applyKey(bytes, sizeof(bytes), c.key);
+    }
+    return c.SendUnkeyed(bytes, sizeof(bytes), true, contentFollows ? MSG_MORE : 0, reader) >= 0
+        && c.state == TCP::Connected;
 }
 
 bool recvFileHeader(TCP::Client& c, FileHeader& h, bool* pathTerminated)
 {
-    std::vector<char> bytes(FileHeader::Size);
-    if (!recvUnit(c, bytes.data(), bytes.size())) {
+    char bytes[FileHeader::Size];
+    if (!recvUnit(c, bytes, sizeof(bytes))) {
         return false;
     }
-    h = FileHeader::decode(bytes.data(), pathTerminated);
+    h = FileHeader::decode(bytes, pathTerminated);
     return true;
 }
 
@@ -177,6 +181,12 @@ bool sendContent(TCP::Client& c, const char* data, std::size_t n)
     std::vector<char> keyed(data, data + n);
     keyUnits(keyed.data(), n, c.key);
     return c.SendUnkeyed(keyed.data(), n, true) >= 0 && c.state == TCP::Connected;
+}
+
+bool sendContentInPlace(TCP::Client& c, char* data, std::size_t n, TCP::PendingReader* reader)
+{
+    keyUnits(data, n, c.key);
+    return c.SendUnkeyed(data, n, true, 0, reader) >= 0 && c.state == TCP::Connected;
 }
 
 bool recvContent(TCP::Client& c, char* into, std::size_t n)

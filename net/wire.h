@@ -10,7 +10,8 @@
 
 namespace TCP {
 struct Client;
-}
+class PendingReader;
+} // namespace TCP
 
 // The messages of a migration, each written with one Send and read with one Recv of its unit, so both
 // ends apply the XOR key from the same positions. Every helper returns false when the connection is lost
@@ -47,8 +48,10 @@ bool recvFreeSpace(TCP::Client& c, FreeSpaceMessage& m);
 bool sendTransferHeader(TCP::Client& c, const TransferHeader& h);
 bool recvTransferHeader(TCP::Client& c, TransferHeader& h);
 // `contentFollows`: the caller sends content at once, which then shares the header's segment (one wake-up
-// of the receiver per small file instead of two).
-bool sendFileHeader(TCP::Client& c, const FileHeader& h, bool contentFollows = false);
+// of the receiver per small file instead of two). `reader` takes answers off the socket while the send
+// waits for room (see TCP::PendingReader).
+bool sendFileHeader(
+    TCP::Client& c, const FileHeader& h, bool contentFollows = false, TCP::PendingReader* reader = nullptr);
 bool recvFileHeader(TCP::Client& c, FileHeader& h, bool* pathTerminated = nullptr);
 
 // 6: file content. One unit (at most Unit bytes) per call...
@@ -57,6 +60,8 @@ bool recvContentUnit(TCP::Client& c, char* into, std::size_t n);
 // ...or several consecutive units at once: each Unit-sized slice is keyed from key position 0, exactly
 // as if sent unit by unit, but with one system call for many units.
 bool sendContent(TCP::Client& c, const char* data, std::size_t n);
+// The same, keying the caller's bytes where they lie (they are keyed afterwards): no copy per block.
+bool sendContentInPlace(TCP::Client& c, char* data, std::size_t n, TCP::PendingReader* reader = nullptr);
 bool recvContent(TCP::Client& c, char* into, std::size_t n);
 
 // 7: the one-byte file result.

@@ -31,6 +31,9 @@ namespace {
 
 // Content is read in slices of this many units (each still keyed from position 0) and written at once.
 constexpr std::size_t UnitsPerRead = 64;
+// Files one call may take while their bytes are already there, and for how long at most.
+constexpr std::size_t FilesPerCall = 64;
+constexpr std::chrono::milliseconds FileBatchTime {5};
 
 uint32_t peerAddress(int fd)
 {
@@ -115,7 +118,7 @@ void ReceiverEngine::connected(TCP::Client* client)
     } else if (headerBytes < TransferHeader::Size) {
         startMigration(client, session);
     } else if (filesLeft > 0) {
-        receiveFile(client);
+        receiveFiles(client);
     } else {
         finishMigration(client);
     }
@@ -385,6 +388,21 @@ void ReceiverEngine::reportProgress(uint64_t bytes, uint64_t divisor)
     if (percent != lastProgress) {
         lastProgress = percent;
         events.progressChanged(percent);
+    }
+}
+
+void ReceiverEngine::receiveFiles(TCP::Client* client)
+{
+    // A sender with files in flight keeps the socket readable: the files already there are taken in one
+    // call instead of one per pass of the service loop (each pass costs its polls). A bounded batch keeps
+    // the other connections served.
+    const Clock::time_point until = Clock::now() + FileBatchTime;
+    for (std::size_t n = 0; n < FilesPerCall && filesLeft > 0 && client->state == TCP::Connected; ++n) {
+        const uint64_t before = filesLeft;
+        receiveFile(client);
+        if (filesLeft == before || Clock::now() >= until) {
+            return; // nothing there yet, or the turn is used up
+        }
     }
 }
 

@@ -26,7 +26,8 @@ enum class ReceiverView : int;
 
 // The receiver's side of a migration. The server's service thread calls connected() for every connected
 // client about once per millisecond; each call does one step and returns: a pairing attempt, the free
-// space and the transfer header, one file, or the application phase and the end. Only that thread may
+// space and the transfer header, the files whose bytes are there (a bounded batch), or the application
+// phase and the end. Only that thread may
 // call connected() and transferDone(); reset() only while no service thread runs.
 class ReceiverEngine
 {
@@ -83,6 +84,8 @@ private:
     // The migration of `client` ended or broke: its address may resume for a while.
     void openResume(TCP::Client* client);
     void startMigration(TCP::Client* client, Session& session);
+    // Files while their bytes are there, a bounded batch per call.
+    void receiveFiles(TCP::Client* client);
     void receiveFile(TCP::Client* client);
     // The steps of one file after its header; the uint8_t values are its ResultBits.
     // Chooses by the header's record: a folder or a link, a file the sender could not read (which replaces

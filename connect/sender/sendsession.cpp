@@ -3,8 +3,6 @@
 #include <algorithm>
 #include <cstdio>
 
-#include <QCoreApplication>
-
 #include "connect/sender/applist.h"
 #include "connect/sender/entrysource.h"
 #include "connect/sender/filesource.h"
@@ -50,14 +48,15 @@ FileMeta::Kind kindIn(const SendPlan& plan, const std::string& path)
 
 bool SendSession::travels(const SendPlan& plan, FileMeta::Kind kind)
 {
-    if (kind == FileMeta::Kind::File) {
-        return true;
-    }
-    return plan.entriesUnderstood;
+    return kind == FileMeta::Kind::File || plan.entriesUnderstood;
 }
 
 SendSession::SendSession(TCP::Client& connection, SendObserver& sink, const std::atomic<bool>& cancelFlag)
-    : client(connection), observer(sink), cancelled(cancelFlag), block(BlockUnits * Wire::Unit)
+    : client(connection)
+    , observer(sink)
+    , cancelled(cancelFlag)
+    , window(MaxFilesInFlight)
+    , block(BlockUnits * Wire::Unit)
 { }
 
 bool SendSession::connected() const
@@ -65,19 +64,19 @@ bool SendSession::connected() const
     return client.state == TCP::Connected;
 }
 
-void SendSession::run(const SendPlan& plan)
+void SendSession::run(const SendPlan& runPlan)
 {
+    activePlan = &runPlan;
     observer.runStarted(now());
 
     // A path that does not fit the header cannot be announced; it is left out of the count so the
-    // receiver still gets exactly as many headers as announced.
-    // Folders and links go only to a receiver that takes them, and only with their record (without it
-    // they would be read as files).
+    // receiver still gets exactly as many headers as announced. Folders and links go only to a receiver
+    // that takes them, and only with their record (without it they would be read as files).
     uint64_t announced = 0;
     long items = 0;
-    for (const auto& file : plan.files) {
-        const FileMeta::Kind kind = kindIn(plan, file.first);
-        if (!travels(plan, kind)) {
+    for (const auto& file : runPlan.files) {
+        const FileMeta::Kind kind = kindIn(runPlan, file.first);
+        if (!travels(runPlan, kind)) {
             continue;
         }
         ++items;
@@ -86,7 +85,7 @@ void SendSession::run(const SendPlan& plan)
             ++announced;
         }
     }
-    totalBytes = plan.selectedFileSize + 1000 * plan.appCount;
+    totalBytes = runPlan.selectedFileSize + 1000 * runPlan.appCount;
     if (connected()) {
         TransferHeader header;
         header.fileCount = announced;
@@ -96,37 +95,45 @@ void SendSession::run(const SendPlan& plan)
 
     filesLeft = items;
     doneBytes = 0;
-    for (const auto& [path, recordedSize] : plan.files) {
-        if (cancelled) {
-            reportFinished();
-            return;
-        }
-        const FileMeta::Kind kind = kindIn(plan, path);
-        if (!travels(plan, kind)) {
+    for (nextFile = 0; nextFile < runPlan.files.size(); ++nextFile) {
+        const auto& [path, recordedSize] = runPlan.files[nextFile];
+        const FileMeta::Kind kind = kindIn(runPlan, path);
+        if (!travels(runPlan, kind)) {
             continue;
         }
-        const auto start = now();
-        int code = ResultBits::OpenFailed;
+        readPending();
+        waitForRoom();
+        if (cancelled) {
+            return;
+        }
+        Entry entry;
+        entry.file = nextFile;
         if (kind != FileMeta::Kind::File && FileMeta::fits(path.size())) {
-            code = sendEntry(path, kind, homePrefixLength(plan.home, path));
+            sendEntry(entry, path, kind, homePrefixLength(runPlan.home, path));
         } else if (kind == FileMeta::Kind::File && path.size() < FileHeader::PathField) {
-            code = sendFile(path, recordedSize, homePrefixLength(plan.home, path));
+            sendFile(entry, path, recordedSize, homePrefixLength(runPlan.home, path));
         } else {
-            reportFinished();
+            entry.start = now();
+            entry.code = ResultBits::OpenFailed;
             observer.currentItem(path);
             std::printf("failed to create or open file\n");
         }
         if (cancelled) {
-            reportFinished();
             return;
         }
-        doneBytes += recordedSize;
-        // Written down while the next file is on its way (see sendFile).
-        unreported = Finished {code, path, recordedSize, start};
+        if (!entry.awaiting && !connected()) {
+            // Whatever was on its way before this file has lost its result too, and is reported first.
+            loseInFlight();
+        }
+        push(entry);
+        reportSettled();
     }
-    reportFinished();
+    while (awaiting > 0 && awaitResult()) { }
+    if (cancelled) {
+        return;
+    }
 
-    sendApplications(plan);
+    sendApplications(runPlan);
     if (cancelled) {
         return;
     }
@@ -137,20 +144,107 @@ void SendSession::run(const SendPlan& plan)
     observer.runFinished();
 }
 
-void SendSession::reportFinished()
+void SendSession::readPending()
 {
-    if (!unreported) {
+    if (awaiting == 0 || !connected()) {
         return;
     }
-    const Finished file = std::move(*unreported);
-    unreported.reset();
-    observer.itemResult(file.code, file.path, file.recordedSize, file.start);
-    --filesLeft;
-    std::printf("%s\n%ld file(s) left\n", getConsoleText(file.path).c_str(), filesLeft);
-    std::fflush(stdout);
+    char results[MaxFilesInFlight];
+    // Never more than the results due: the bytes after them belong to later messages.
+    const int64_t n = client.RecvPending(results, std::min(awaiting, sizeof(results)));
+    if (n < 0) {
+        loseInFlight();
+        reportSettled();
+        return;
+    }
+    // Every result is a unit of its own, keyed from key position 0.
+    const char key = client.key.empty() ? '\0' : client.key[0];
+    for (int64_t i = 0; i < n; ++i) {
+        resultArrived(static_cast<uint8_t>(results[i] ^ key));
+    }
 }
 
-int SendSession::sendFile(const std::string& path, uint64_t recordedSize, uint32_t prefix)
+void SendSession::waitForRoom()
+{
+    while (awaiting > 0 && (count >= MaxFilesInFlight || bytesInFlight >= MaxBytesInFlight)) {
+        if (!awaitResult()) {
+            return;
+        }
+    }
+}
+
+bool SendSession::awaitResult()
+{
+    uint8_t result = 0;
+    if (connected() && Wire::recvFileResult(client, result)) {
+        resultArrived(result);
+        return true;
+    }
+    loseInFlight();
+    reportSettled();
+    return false;
+}
+
+void SendSession::resultArrived(uint8_t result)
+{
+    // Results come in the order of the files, and the front of the window is always waiting for one.
+    Entry& front = window[head];
+    front.code |= result;
+    front.awaiting = false;
+    --awaiting;
+    bytesInFlight -= front.wireBytes;
+    reportSettled();
+}
+
+void SendSession::loseInFlight()
+{
+    for (std::size_t i = 0; i < count; ++i) {
+        Entry& entry = window[(head + i) % window.size()];
+        if (entry.awaiting) {
+            // Sent, but without the receiver's word the file cannot count as delivered.
+            entry.code |= ResultBits::ResultLost;
+            entry.awaiting = false;
+        }
+    }
+    awaiting = 0;
+    bytesInFlight = 0;
+}
+
+void SendSession::push(const Entry& entry)
+{
+    window[(head + count) % window.size()] = entry;
+    ++count;
+    if (entry.awaiting) {
+        ++awaiting;
+        bytesInFlight += entry.wireBytes;
+    }
+}
+
+void SendSession::reportSettled()
+{
+    while (count > 0 && !window[head].awaiting) {
+        const Entry entry = window[head];
+        head = (head + 1) % window.size();
+        --count;
+        report(entry);
+    }
+}
+
+void SendSession::report(const Entry& entry)
+{
+    if (cancelled) {
+        return;
+    }
+    const auto& [path, recordedSize] = activePlan->files[entry.file];
+    observer.itemResult(entry.code, path, recordedSize, entry.start);
+    --filesLeft;
+    doneBytes += recordedSize;
+    std::printf("%s\n%ld file(s) left\n", getConsoleText(path).c_str(), filesLeft);
+    std::fflush(stdout);
+    showProgress(0, totalBytes);
+}
+
+void SendSession::sendFile(Entry& entry, const std::string& path, uint64_t recordedSize, uint32_t prefix)
 {
     FileSource source(path);
     int code = ResultBits::Success;
@@ -176,18 +270,16 @@ int SendSession::sendFile(const std::string& path, uint64_t recordedSize, uint32
     header.size = size;
     header.meta = source.meta();
     const bool contentFollows = code == ResultBits::Success && size > 0;
-    if (!connected() || !Wire::sendFileHeader(client, header, contentFollows)) {
-        reportFinished();
-        return ResultBits::HeaderLost;
+    entry.start = now();
+    if (!connected() || !Wire::sendFileHeader(client, header, contentFollows, this)) {
+        entry.code = ResultBits::HeaderLost;
+        return;
     }
+    entry.wireBytes = FileHeader::Size + size;
 
     if (code == ResultBits::Success) {
         code = sendContent(source, size, divisor);
     }
-    // The previous file's report line and console lines are written while the receiver stores this one:
-    // with one result round trip per file, whatever the sender does between a result and the next header
-    // adds to every file's time.
-    reportFinished();
     source.close();
 
     if (code == ResultBits::Success) {
@@ -197,24 +289,12 @@ int SendSession::sendFile(const std::string& path, uint64_t recordedSize, uint32
     } else if (code == ResultBits::OpenFailed) {
         std::printf("failed to create or open file\n");
     }
-    return withResult(code);
+    entry.code = code;
+    // A file whose content did not go out whole gets no result: the connection is gone.
+    entry.awaiting = code != ResultBits::ContentLost;
 }
 
-int SendSession::withResult(int code)
-{
-    if (connected()) {
-        uint8_t result = 0;
-        if (Wire::recvFileResult(client, result)) {
-            code |= result;
-        } else {
-            // Without the receiver's word the file cannot count as delivered.
-            code |= ResultBits::ResultLost;
-        }
-    }
-    return code;
-}
-
-int SendSession::sendEntry(const std::string& path, FileMeta::Kind kind, uint32_t prefix)
+void SendSession::sendEntry(Entry& entry, const std::string& path, FileMeta::Kind kind, uint32_t prefix)
 {
     const EntrySource source(path, kind);
     int code = ResultBits::Success;
@@ -231,15 +311,17 @@ int SendSession::sendEntry(const std::string& path, FileMeta::Kind kind, uint32_
     header.meta = source.meta();
     const std::string& target = source.content();
     header.size = code == ResultBits::Success ? target.size() : 0;
-    if (!connected() || !Wire::sendFileHeader(client, header, header.size > 0)) {
-        reportFinished();
-        return ResultBits::HeaderLost;
+    entry.start = now();
+    if (!connected() || !Wire::sendFileHeader(client, header, header.size > 0, this)) {
+        entry.code = ResultBits::HeaderLost;
+        return;
     }
+    entry.wireBytes = FileHeader::Size + header.size;
     if (header.size > 0 && (!connected() || !Wire::sendContent(client, target.data(), target.size()))) {
         code = ResultBits::ContentLost;
     }
-    reportFinished();
-    return withResult(code);
+    entry.code = code;
+    entry.awaiting = code != ResultBits::ContentLost;
 }
 
 int SendSession::sendContent(FileSource& source, uint64_t size, uint64_t divisor)
@@ -254,7 +336,7 @@ int SendSession::sendContent(FileSource& source, uint64_t size, uint64_t divisor
         if (got == 0) {
             break;
         }
-        if (!connected() || !Wire::sendContent(client, block.data(), got)) {
+        if (!connected() || !Wire::sendContentInPlace(client, block.data(), got, this)) {
             return ResultBits::ContentLost;
         }
         sent += got;
@@ -271,26 +353,39 @@ int SendSession::sendContent(FileSource& source, uint64_t size, uint64_t divisor
     return ResultBits::Incomplete;
 }
 
-bool SendSession::sendPadding(uint64_t count)
+bool SendSession::sendPadding(uint64_t left)
 {
-    std::fill(block.begin(), block.end(), '\0');
-    while (count > 0) {
-        const std::size_t n = static_cast<std::size_t>(std::min<uint64_t>(count, block.size()));
-        if (!connected() || !Wire::sendContent(client, block.data(), n)) {
+    while (left > 0) {
+        const std::size_t n = static_cast<std::size_t>(std::min<uint64_t>(left, block.size()));
+        // Keyed where it lies, so the zeros are laid out afresh for every block.
+        std::fill(block.begin(), block.begin() + static_cast<std::ptrdiff_t>(n), '\0');
+        if (!connected() || !Wire::sendContentInPlace(client, block.data(), n, this)) {
             return false;
         }
-        count -= n;
+        left -= n;
     }
     return true;
 }
 
 void SendSession::showProgress(uint64_t fileBytes, uint64_t divisor)
 {
-    const int percent = divisor == 0 ? 0 : static_cast<int>((doneBytes + fileBytes) * 100 / divisor);
-    observer.bytesSent(doneBytes + fileBytes);
-    if (percent != shownPercent) {
-        shownPercent = percent;
-        observer.progress(percent);
+    // A file counts when its result is in; the bar reaches 100 only with the last one and never goes back.
+    const bool allIn = nextFile >= activePlan->files.size() && count == 0;
+    uint64_t percent = 0;
+    if (divisor != 0) {
+        const unsigned __int128 bytes = totalBytes != 0 ? doneBytes + fileBytes : fileBytes;
+        const unsigned __int128 scaled = bytes * 100 / divisor;
+        percent = scaled > 100 ? 100 : static_cast<uint64_t>(scaled);
+    }
+    if (totalBytes == 0 && allIn) {
+        percent = 100; // each file against its own size: the last result completes the bar
+    }
+    if (!allIn && percent > 99) {
+        percent = 99;
+    }
+    if (static_cast<int>(percent) > shownPercent) {
+        shownPercent = static_cast<int>(percent);
+        observer.progress(shownPercent);
     }
 }
 
@@ -304,11 +399,11 @@ void SendSession::sendApplications(const SendPlan& plan)
             Wire::sendNoApps(client);
         }
     } else {
-        observer.currentItem(QCoreApplication::translate("SendSession", "正在处理中").toStdString());
+        observer.currentItem("正在处理中");
         if (connected() && Wire::sendAppList(client, list.text)) {
             Wire::recvInstallStarted(client);
         }
-        observer.currentItem(QCoreApplication::translate("SendSession", "应用安装").toStdString());
+        observer.currentItem("应用安装");
         observer.passwordNotice();
 
         std::string report;

@@ -10,11 +10,9 @@
 
 #include "connect/sender/sendobserver.h"
 #include "net/filemeta.h"
+#include "net/tcpclient.h"
 
 class FileSource;
-namespace TCP {
-struct Client;
-}
 
 // Everything one send run needs, copied from the selection so that the selection may change meanwhile.
 struct SendPlan
@@ -37,48 +35,80 @@ uint32_t homePrefixLength(const std::optional<std::string>& home, const std::str
 // application list and its installation report, the end mark. A lost connection does not end the run:
 // the remaining items are reported as failed without network traffic. Runs on the caller's thread.
 // Every item's outcome is a set of ResultBits, the sender's OR'ed with the receiver's result byte.
-class SendSession
+//
+// Files are sent while the results of earlier ones are still on their way (a window bounded in files and
+// in bytes); results are taken off the socket as they come, between files and whenever a send waits for
+// room, and each file is reported when its own result arrives. The bytes on the wire are those of a
+// sender that waits for every result: a receiver that reads one file after another sees no difference.
+class SendSession : private TCP::PendingReader
 {
 public:
+    // At most this many files and bytes (headers and content) are sent ahead of their results. Measured
+    // on loopback and over emulated links: see the commit that set them.
+    static constexpr std::size_t MaxFilesInFlight = 64;
+    static constexpr uint64_t MaxBytesInFlight = 1u << 20;
+
     // cancelled, when set by the owner, makes the run stop at the next item without reporting further.
     SendSession(TCP::Client& client, SendObserver& observer, const std::atomic<bool>& cancelled);
 
     void run(const SendPlan& plan);
 
 private:
+    // One file of the plan from the moment its header goes out until it is reported.
+    struct Entry
+    {
+        std::size_t file = 0; // index in the plan
+        SendObserver::TimePoint start {};
+        int code = 0;
+        uint64_t wireBytes = 0; // header and content on the wire
+        bool awaiting = false; // its result byte is still to come
+    };
+
     bool connected() const;
-    int sendFile(const std::string& path, uint64_t recordedSize, uint32_t prefix);
+    // The whole work of one file: opens it, sends its header and content, and tells whether a result is
+    // to come. Sets entry.start, code, wireBytes and awaiting.
+    void sendFile(Entry& entry, const std::string& path, uint64_t recordedSize, uint32_t prefix);
     // A folder or a link: its record, and for a link the target as content.
-    int sendEntry(const std::string& path, FileMeta::Kind kind, uint32_t prefix);
-    // Whether `path` goes at all: folders and links only to a receiver that takes them, with room for
-    // their record.
+    void sendEntry(Entry& entry, const std::string& path, FileMeta::Kind kind, uint32_t prefix);
+    // Whether an entry of this kind goes at all: folders and links only to a receiver that takes them.
     static bool travels(const SendPlan& plan, FileMeta::Kind kind);
-    // Waits for the receiver's result byte and ORs it into code.
-    int withResult(int code);
     int sendContent(FileSource& source, uint64_t size, uint64_t divisor);
     bool sendPadding(uint64_t count);
     void sendApplications(const SendPlan& plan);
-    void showProgress(uint64_t fileBytes, uint64_t divisor);
-    // Reports the file whose result came last (if not done yet) and counts it done.
-    void reportFinished();
 
-    // A file whose result is known and whose report line is still to be written.
-    struct Finished
-    {
-        int code;
-        std::string path;
-        uint64_t recordedSize;
-        SendObserver::TimePoint start;
-    };
+    // Takes the results that have arrived, without waiting.
+    void readPending() override;
+    // Waits for results until the next file fits the window.
+    void waitForRoom();
+    // Waits for the next result; false when the connection is gone.
+    bool awaitResult();
+    void resultArrived(uint8_t result);
+    // The connection is gone: every file still waiting for its result has lost it.
+    void loseInFlight();
+    void push(const Entry& entry);
+    // Reports, in plan order, the files at the front of the window whose outcome is known.
+    void reportSettled();
+    void report(const Entry& entry);
+    // fileBytes: content sent of the file on its way (shown while a large file goes out).
+    void showProgress(uint64_t fileBytes, uint64_t divisor);
 
     TCP::Client& client;
     SendObserver& observer;
     const std::atomic<bool>& cancelled;
 
+    const SendPlan* activePlan = nullptr;
     uint64_t totalBytes = 0;
-    uint64_t doneBytes = 0;
+    uint64_t doneBytes = 0; // recorded sizes of the files reported
     int shownPercent = -1;
     long filesLeft = 0;
-    std::optional<Finished> unreported;
+    std::size_t nextFile = 0;
+
+    // The window, a ring in plan order.
+    std::vector<Entry> window;
+    std::size_t head = 0;
+    std::size_t count = 0;
+    std::size_t awaiting = 0;
+    uint64_t bytesInFlight = 0;
+
     std::vector<char> block;
 };

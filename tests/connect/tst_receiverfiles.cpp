@@ -155,6 +155,31 @@ private slots:
         QCOMPARE(page->findChild<QProgressBar*>("progressBar")->value(), 100);
     }
 
+    // A sender that keeps many files in flight sends them all before reading a single result: every file
+    // lands whole and the results come back one per file, in order.
+    void filesSentAheadOfTheirResults()
+    {
+        constexpr int Count = 150;
+        begin(Count);
+        std::string all;
+        for (int i = 0; i < Count; ++i) {
+            const std::string content = randomBytes(static_cast<std::size_t>(i * 37 % 3000), unsigned(i));
+            const std::string path = "/home/alice/ahead/f" + std::to_string(i);
+            QVERIFY(sender.send(ScriptedSender::fileHeader(path, 11, content.size())));
+            for (std::size_t at = 0; at < content.size(); at += 1024) {
+                QVERIFY(sender.send(content.substr(at, 1024)));
+            }
+        }
+        for (int i = 0; i < Count; ++i) {
+            QCOMPARE(sender.recv(1), std::string(1, '\0'));
+        }
+        end();
+        for (int i = 0; i < Count; ++i) {
+            const std::string content = randomBytes(static_cast<std::size_t>(i * 37 % 3000), unsigned(i));
+            QCOMPARE(readAll(homePath(QString("ahead/f%1").arg(i))), QByteArray::fromStdString(content));
+        }
+    }
+
     void mapping_data()
     {
         QTest::addColumn<QString>("path");

@@ -26,39 +26,52 @@ struct PlannedFile
     std::string old; // what the receiver had there before; empty when nothing
 };
 
-std::vector<PlannedFile> plannedFiles()
+// Set 0: a few files of every kind. Set 1: many small files around a large one, so that a cut falls while
+// several files are on their way ahead of their results.
+std::vector<PlannedFile> plannedFiles(int set)
 {
-    return {
-        {"Documents/small.txt", randomBytes(100, 1), "old small text\n"},
-        {"Documents/empty", std::string(), std::string()},
-        {"Pictures/large.bin", randomBytes(300000, 2), randomBytes(70000, 3)},
-        {"notes/last.txt", randomBytes(5000, 4), std::string()},
-    };
+    if (set == 0) {
+        return {
+            {"Documents/small.txt", randomBytes(100, 1), "old small text\n"},
+            {"Documents/empty", std::string(), std::string()},
+            {"Pictures/large.bin", randomBytes(300000, 2), randomBytes(70000, 3)},
+            {"notes/last.txt", randomBytes(5000, 4), std::string()},
+        };
+    }
+    std::vector<PlannedFile> files;
+    for (unsigned i = 0; i < 16; ++i) {
+        const std::string name = "flight/f" + std::to_string(100 + i);
+        const std::size_t size = i == 9 ? 200000 : 1500 + 211 * i;
+        files.push_back({name, randomBytes(size, 10 + i), i % 4 == 1 ? randomBytes(900, 40 + i) : std::string()});
+    }
+    return files;
 }
 
-// Offsets of the byte stream a whole migration of plannedFiles() with one application puts on the wire.
+constexpr int Sets = 2;
+
+// Offsets of the byte stream a whole migration of plannedFiles(set) with one application puts on the wire.
 struct Layout
 {
-    uint64_t fileHeader[4];
+    std::vector<uint64_t> fileHeader;
     uint64_t tag;
     uint64_t senderTotal;
-    uint64_t resultByte[4];
+    std::vector<uint64_t> resultByte;
     uint64_t installStarted;
     uint64_t endMark;
 
-    Layout()
+    explicit Layout(int set)
     {
         uint64_t at = 6 + 16;
-        const auto files = plannedFiles();
+        const auto files = plannedFiles(set);
         for (std::size_t i = 0; i < files.size(); ++i) {
-            fileHeader[i] = at;
+            fileHeader.push_back(at);
             at += FileHeader::Size + files[i].content.size();
         }
         tag = at;
         senderTotal = at + 2 + 4 + 6; // "S1", length, "hello "
         at = 2 + 16;
-        for (uint64_t& r : resultByte) {
-            r = at++;
+        for (std::size_t i = 0; i < files.size(); ++i) {
+            resultByte.push_back(at++);
         }
         installStarted = at;
         endMark = at + 2 + 4 + 1; // "S3", report length, the empty report's NUL
@@ -82,11 +95,12 @@ private:
     std::unique_ptr<CutProxy> proxy;
     int cutsTried = 0;
     int filesCompared = 0;
+    int set = 0;
 
     SendPlan plan() const
     {
         SendPlan p;
-        for (const PlannedFile& f : plannedFiles()) {
+        for (const PlannedFile& f : plannedFiles(set)) {
             p.files.emplace_back(senderHome + "/" + f.relative, f.content.size());
             p.selectedFileSize += f.content.size();
         }
@@ -100,7 +114,7 @@ private:
     // that arrived whole.
     void checkDestinations(std::map<std::string, bool>& arrived)
     {
-        for (const PlannedFile& f : plannedFiles()) {
+        for (const PlannedFile& f : plannedFiles(set)) {
             const std::string path = receiverHome + "/" + f.relative;
             struct stat st;
             const bool exists = ::stat(path.c_str(), &st) == 0;
@@ -119,14 +133,16 @@ private:
         QVERIFY2(temporary.empty(), qPrintable(QString::fromStdString(temporary.empty() ? "" : temporary[0])));
     }
 
-    // Each selected item exactly once; success only for a file that arrived whole; after the first lost
-    // file every later one is reported as not sent.
-    void checkReport(
-        const std::vector<ItemResult>& results, const std::map<std::string, bool>& arrived, bool cutBeforeResults)
+    // Each selected item exactly once, in order; success only for a file that arrived whole and whose
+    // result could come back (`confirmable` results got through the cut); after the first lost file no
+    // later one is reported as sent.
+    void checkReport(const std::vector<ItemResult>& results, const std::map<std::string, bool>& arrived,
+        bool cutBeforeResults, std::size_t confirmable)
     {
-        const auto files = plannedFiles();
+        const auto files = plannedFiles(set);
         QCOMPARE(results.size(), files.size() + 1);
         bool lost = false;
+        std::size_t sent = 0;
         for (std::size_t i = 0; i < files.size(); ++i) {
             QCOMPARE(results[i].name, senderHome + "/" + files[i].relative);
             const int code = results[i].code;
@@ -135,13 +151,13 @@ private:
             if (code == 0) {
                 QVERIFY2(!lost, "a file after the cut reported as sent");
                 QVERIFY2(arrived.at(files[i].relative), qPrintable(QString("%1 reported sent but not whole").arg(i)));
+                ++sent;
             } else {
-                if (lost) {
-                    QCOMPARE(code, 255);
-                }
                 lost = true;
             }
         }
+        QVERIFY2(sent <= confirmable,
+            qPrintable(QString("%1 files reported sent, %2 results got through").arg(sent).arg(confirmable)));
         QCOMPARE(lost, cutBeforeResults);
         QCOMPARE(results.back().name, std::string("hello"));
         QCOMPARE(results.back().code, 64); // the fake package tools install nothing
@@ -156,7 +172,7 @@ private:
         sender.start(plan());
         QVERIFY(sender.finish());
         const std::vector<ItemResult> results = sender.observer.results();
-        const auto files = plannedFiles();
+        const auto files = plannedFiles(set);
         QCOMPARE(results.size(), files.size() + 1);
         for (std::size_t i = 0; i < files.size(); ++i) {
             QCOMPARE(results[i].code, 0);
@@ -183,21 +199,25 @@ private slots:
         QVERIFY(QDir().mkpath(QString::fromStdString(base + "/fake")));
         QVERIFY(writeFakeTools(base + "/fake", toolLog));
         ::setenv("PATH", (base + "/fake:" + std::getenv("PATH")).c_str(), 1);
-        for (const PlannedFile& f : plannedFiles()) {
-            const std::string path = senderHome + "/" + f.relative;
-            QVERIFY(QDir().mkpath(QString::fromStdString(path.substr(0, path.rfind('/')))));
-            QVERIFY(writeFile(path, f.content));
+        for (int s = 0; s < Sets; ++s) {
+            for (const PlannedFile& f : plannedFiles(s)) {
+                const std::string path = senderHome + "/" + f.relative;
+                QVERIFY(QDir().mkpath(QString::fromStdString(path.substr(0, path.rfind('/')))));
+                QVERIFY(writeFile(path, f.content));
+            }
         }
     }
 
     void init()
     {
         QDir(QString::fromStdString(receiverHome)).removeRecursively();
-        for (const PlannedFile& f : plannedFiles()) {
-            if (!f.old.empty()) {
-                const std::string path = receiverHome + "/" + f.relative;
-                QVERIFY(QDir().mkpath(QString::fromStdString(path.substr(0, path.rfind('/')))));
-                QVERIFY(writeFile(path, f.old));
+        for (int s = 0; s < Sets; ++s) {
+            for (const PlannedFile& f : plannedFiles(s)) {
+                if (!f.old.empty()) {
+                    const std::string path = receiverHome + "/" + f.relative;
+                    QVERIFY(QDir().mkpath(QString::fromStdString(path.substr(0, path.rfind('/')))));
+                    QVERIFY(writeFile(path, f.old));
+                }
             }
         }
         ::setenv("HOME", receiverHome.c_str(), 1);
@@ -221,58 +241,83 @@ private slots:
 
     void cut_data()
     {
+        QTest::addColumn<int>("fileSet");
         QTest::addColumn<int>("direction");
         QTest::addColumn<qulonglong>("offset");
         QTest::addColumn<bool>("pairs"); // the sender gets its "S0"
         QTest::addColumn<bool>("inFiles"); // the cut falls before every file result is back
-        QTest::addColumn<bool>("receiverBroken"); // the receiver's page shows "连接中断"
+        // The receiver's page shows "连接中断" (1) or the end (0); -1: either, when files went ahead of their
+        // results and the receiver may have had every one of them before the cut reached it.
+        QTest::addColumn<int>("receiverBroken");
 
-        const Layout l;
+        const Layout l(0);
         const int out = static_cast<int>(Direction::SenderToReceiver);
         const int back = static_cast<int>(Direction::ReceiverToSender);
-        QTest::newRow("pairing: after 3 bytes of the code") << out << 3ull << false << true << true;
-        QTest::newRow("transfer header: byte 8") << out << 14ull << true << true << true;
-        QTest::newRow("first file header: byte 1") << out << qulonglong(l.fileHeader[0] + 1) << true << true << true;
+        QTest::newRow("pairing: after 3 bytes of the code") << 0 << out << 3ull << false << true << 1;
+        QTest::newRow("transfer header: byte 8") << 0 << out << 14ull << true << true << 1;
+        QTest::newRow("first file header: byte 1") << 0 << out << qulonglong(l.fileHeader[0] + 1) << true << true << 1;
         QTest::newRow("first file header: byte 4111")
-            << out << qulonglong(l.fileHeader[0] + 4111) << true << true << true;
-        QTest::newRow("small file: mid-unit") << out << qulonglong(l.fileHeader[0] + 4112 + 50) << true << true << true;
-        QTest::newRow("empty file: header byte 1") << out << qulonglong(l.fileHeader[1] + 1) << true << true << true;
+            << 0 << out << qulonglong(l.fileHeader[0] + 4111) << true << true << 1;
+        QTest::newRow("small file: mid-unit")
+            << 0 << out << qulonglong(l.fileHeader[0] + 4112 + 50) << true << true << 1;
+        QTest::newRow("empty file: header byte 1") << 0 << out << qulonglong(l.fileHeader[1] + 1) << true << true << 1;
         QTest::newRow("large file header: byte 4111")
-            << out << qulonglong(l.fileHeader[2] + 4111) << true << true << true;
+            << 0 << out << qulonglong(l.fileHeader[2] + 4111) << true << true << 1;
         QTest::newRow("large file: unit boundary")
-            << out << qulonglong(l.fileHeader[2] + 4112 + 10 * 1024) << true << true << true;
+            << 0 << out << qulonglong(l.fileHeader[2] + 4112 + 10 * 1024) << true << true << 1;
         QTest::newRow("large file: mid-unit")
-            << out << qulonglong(l.fileHeader[2] + 4112 + 150000 + 17) << true << true << true;
+            << 0 << out << qulonglong(l.fileHeader[2] + 4112 + 150000 + 17) << true << true << 1;
         QTest::newRow("large file: last content byte withheld")
-            << out << qulonglong(l.fileHeader[2] + 4112 + 300000 - 1) << true << true << true;
+            << 0 << out << qulonglong(l.fileHeader[2] + 4112 + 300000 - 1) << true << true << 1;
         QTest::newRow("last file: mid-unit")
-            << out << qulonglong(l.fileHeader[3] + 4112 + 2500) << true << true << true;
-        QTest::newRow("application tag: byte 1") << out << qulonglong(l.tag + 1) << true << false << false;
-        QTest::newRow("application list: mid") << out << qulonglong(l.tag + 2 + 4 + 3) << true << false << false;
-        QTest::newRow("receiver side: free space byte 8") << back << 10ull << true << true << true;
+            << 0 << out << qulonglong(l.fileHeader[3] + 4112 + 2500) << true << true << 1;
+        QTest::newRow("application tag: byte 1") << 0 << out << qulonglong(l.tag + 1) << true << false << 0;
+        QTest::newRow("application list: mid") << 0 << out << qulonglong(l.tag + 2 + 4 + 3) << true << false << 0;
+        QTest::newRow("receiver side: free space byte 8") << 0 << back << 10ull << true << true << 1;
         QTest::newRow("receiver side: just before the first result byte")
-            << back << qulonglong(l.resultByte[0]) << true << true << true;
+            << 0 << back << qulonglong(l.resultByte[0]) << true << true << 1;
         QTest::newRow("receiver side: just before the large file's result byte")
-            << back << qulonglong(l.resultByte[2]) << true << true << true;
+            << 0 << back << qulonglong(l.resultByte[2]) << true << true << -1;
         QTest::newRow("receiver side: just before the last result byte")
-            << back << qulonglong(l.resultByte[3]) << true << true << true;
+            << 0 << back << qulonglong(l.resultByte[3]) << true << true << -1;
         QTest::newRow("receiver side: just before \"S3\"")
-            << back << qulonglong(l.installStarted) << true << false << false;
+            << 0 << back << qulonglong(l.installStarted) << true << false << 0;
         QTest::newRow("receiver side: inside the report length")
-            << back << qulonglong(l.installStarted + 2 + 2) << true << false << false;
+            << 0 << back << qulonglong(l.installStarted + 2 + 2) << true << false << 0;
         QTest::newRow("receiver side: just before the end mark")
-            << back << qulonglong(l.endMark) << true << false << false;
+            << 0 << back << qulonglong(l.endMark) << true << false << 0;
         QTest::newRow("receiver side: between the end mark's bytes")
-            << back << qulonglong(l.endMark + 1) << true << false << false;
+            << 0 << back << qulonglong(l.endMark + 1) << true << false << 0;
+
+        // Many small files around a large one: the sender is several files ahead of their results.
+        const Layout f(1);
+        QTest::newRow("in flight: header of file 3, byte 2000")
+            << 1 << out << qulonglong(f.fileHeader[3] + 2000) << true << true << 1;
+        QTest::newRow("in flight: content of file 6, mid-unit")
+            << 1 << out << qulonglong(f.fileHeader[6] + 4112 + 700) << true << true << 1;
+        QTest::newRow("in flight: large file, unit boundary")
+            << 1 << out << qulonglong(f.fileHeader[9] + 4112 + 100 * 1024) << true << true << 1;
+        QTest::newRow("in flight: header of file 12, its first byte")
+            << 1 << out << qulonglong(f.fileHeader[12]) << true << true << 1;
+        QTest::newRow("in flight: last file, last content byte withheld")
+            << 1 << out << qulonglong(f.fileHeader[15] + 4112 + 1500 + 211 * 15 - 1) << true << true << 1;
+        for (const int k : {0, 1, 4, 8, 9, 10, 14, 15}) {
+            QTest::newRow(qPrintable(QString("in flight, receiver side: just before result %1").arg(k)))
+                << 1 << back << qulonglong(f.resultByte[std::size_t(k)]) << true << true << (k == 0 ? 1 : -1);
+        }
+        QTest::newRow("in flight, receiver side: just before \"S3\"")
+            << 1 << back << qulonglong(f.installStarted) << true << false << 0;
     }
 
     void cut()
     {
+        QFETCH(int, fileSet);
+        set = fileSet;
         QFETCH(int, direction);
         QFETCH(qulonglong, offset);
         QFETCH(bool, pairs);
         QFETCH(bool, inFiles);
-        QFETCH(bool, receiverBroken);
+        QFETCH(int, receiverBroken);
         ++cutsTried;
 
         proxy->arm(static_cast<Direction>(direction), offset);
@@ -295,7 +340,14 @@ private slots:
             return;
         }
         if (opened == Sender::Opened::Ready) {
-            checkReport(sender.observer.results(), arrived, inFiles);
+            // Results cut off on their way back can confirm nothing.
+            const Layout l(set);
+            std::size_t confirmable = l.resultByte.size();
+            if (static_cast<Direction>(direction) == Direction::ReceiverToSender) {
+                confirmable = static_cast<std::size_t>(
+                    std::count_if(l.resultByte.begin(), l.resultByte.end(), [&](uint64_t at) { return at < offset; }));
+            }
+            checkReport(sender.observer.results(), arrived, inFiles, confirmable);
             if (QTest::currentTestFailed()) {
                 return;
             }
@@ -311,8 +363,10 @@ private slots:
             QVERIFY(!shownBroken);
         } else {
             QCOMPARE(finished.size(), std::size_t(1));
-            QCOMPARE(finished[0], receiverBroken ? 1 : 0);
-            QCOMPARE(shownBroken, receiverBroken);
+            if (receiverBroken >= 0) {
+                QCOMPARE(finished[0], receiverBroken);
+            }
+            QCOMPARE(shownBroken, finished[0] == 1);
         }
 
         // The same sender, still paired or not, migrates everything on a new connection.

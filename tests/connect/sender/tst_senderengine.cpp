@@ -6,6 +6,7 @@
 #include <random>
 
 #include <fcntl.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -32,6 +33,8 @@ struct Item
     int result;
     std::string name;
     uint64_t size;
+    SendObserver::TimePoint start;
+    SendObserver::TimePoint reported;
 };
 
 // Records what a run reports, from whatever thread it runs on.
@@ -58,10 +61,10 @@ public:
         std::lock_guard<std::mutex> lock(m);
         ++notices;
     }
-    void itemResult(int result, const std::string& name, uint64_t size, TimePoint) override
+    void itemResult(int result, const std::string& name, uint64_t size, TimePoint start) override
     {
         std::lock_guard<std::mutex> lock(m);
-        items.push_back({result, name, size});
+        items.push_back({result, name, size, start, std::chrono::system_clock::now()});
     }
     void runFinished() override
     {
@@ -69,6 +72,11 @@ public:
         ++finished;
     }
 
+    std::size_t itemCount()
+    {
+        std::lock_guard<std::mutex> lock(m);
+        return items.size();
+    }
     std::vector<Item> itemsNow()
     {
         std::lock_guard<std::mutex> lock(m);
@@ -128,6 +136,16 @@ std::string expectedWire(const std::string& content, uint64_t size, const std::v
         left -= n;
     }
     return wire;
+}
+
+// A header's significant bytes as the protocol lays them out: the path and its NUL, homePrefixLength at
+// 4096, size at 4104 (little-endian).
+bool headerFieldsAre(const std::string& plain, const std::string& path, uint32_t prefix, uint64_t size)
+{
+    if (plain.size() != FileHeader::Size || plain.compare(0, path.size(), path) != 0 || plain[path.size()] != '\0') {
+        return false;
+    }
+    return ByteOrder::getU32(plain.data() + 4096) == prefix && ByteOrder::getU64(plain.data() + 4104) == size;
 }
 
 TransferHeader readTransferHeader(ScriptedReceiver& r)
@@ -383,6 +401,221 @@ private slots:
         QCOMPARE(int(rec.items.size()), 1);
         QCOMPARE(rec.items[0].result, expected);
         QCOMPARE(rec.items[0].size, uint64_t(recorded));
+    }
+
+    // The receiver here reads one file, answers it, and only then reads the next, as a receiver built
+    // from the protocol alone does; it sees exactly the bytes a sender waiting for every result sends,
+    // while the next file is already on its way before each answer.
+    void filesInFlightKeepTheirBytes_data()
+    {
+        QTest::addColumn<bool>("withKey");
+        QTest::addColumn<bool>("smallBuffers");
+        QTest::newRow("keyed") << true << false;
+        QTest::newRow("plain") << false << false;
+        QTest::newRow("keyed, least socket buffers on both ends") << true << true;
+    }
+    void filesInFlightKeepTheirBytes()
+    {
+        QFETCH(bool, withKey);
+        QFETCH(bool, smallBuffers);
+
+        struct Planned
+        {
+            std::string path;
+            std::string content;
+            bool exists;
+            bool announced;
+        };
+        std::vector<Planned> files;
+        const std::vector<std::size_t> sizes {0, 1, 1023, 1024, 1025, 3000, 200000, 70000};
+        for (std::size_t i = 0; i < sizes.size(); ++i) {
+            files.push_back({path(QString("sized-%1").arg(i)).toStdString(), pattern(sizes[i], int(i)), true, true});
+        }
+        files.push_back({path("missing").toStdString(), std::string(), false, true});
+        files.push_back({"/" + std::string(5000, 'x'), std::string(), false, false}); // does not fit a header
+        for (int i = 0; i < 150; ++i) {
+            files.push_back({path(QString("small-%1").arg(i)).toStdString(), pattern(std::size_t(i % 97 + 1), i + 100),
+                true, true});
+        }
+        SendPlan plan;
+        plan.home = dir.path().toStdString();
+        for (const Planned& f : files) {
+            if (f.exists) {
+                QVERIFY(writeFile(QString::fromStdString(f.path), f.content));
+            }
+            plan.files.push_back({f.path, f.content.size()});
+            plan.selectedFileSize += f.content.size();
+        }
+        QFile::remove(path("missing"));
+        const uint32_t prefix = uint32_t(plan.home->size());
+        auto answerFor = [](std::size_t i) { return i % 7 == 3 ? 2 : (i % 11 == 5 ? 4 : 0); };
+
+        TransferHeader th;
+        std::vector<std::string> wrong;
+        std::size_t ahead = 0;
+        bool closed = false;
+        open(
+            [&](ScriptedReceiver& r) {
+                if (smallBuffers) {
+                    r.shrinkBuffers();
+                }
+                th = readTransferHeader(r);
+                std::size_t at = 0;
+                for (uint64_t n = 0; n < th.fileCount; ++n, ++at) {
+                    while (!files[at].announced) {
+                        ++at;
+                    }
+                    const Planned& f = files[at];
+                    const std::string rawHeader = r.readRaw(FileHeader::Size);
+                    const uint64_t size = f.content.size();
+                    FileHeader expected;
+                    expected.path = f.path;
+                    expected.homePrefixLength = prefix;
+                    expected.size = size;
+                    char encoded[FileHeader::Size];
+                    expected.encode(encoded);
+                    if (!headerFieldsAre(keyed(rawHeader, r.key), f.path, prefix, size)
+                        || rawHeader != keyed(std::string(encoded, sizeof(encoded)), r.key)) {
+                        wrong.push_back("header of " + f.path);
+                    }
+                    if (r.readRaw(size) != expectedWire(f.content, size, r.key)) {
+                        wrong.push_back("content of " + f.path);
+                    }
+                    // The next file has begun to arrive before this one is answered.
+                    if (n + 1 < th.fileCount && r.waitPending(1)) {
+                        ++ahead;
+                    }
+                    r.writeUnit(std::string(1, char(answerFor(at))));
+                }
+                const std::string tag = r.readUnit(2);
+                if (tag != "S0") {
+                    wrong.push_back("tag " + tag);
+                }
+                r.writeUnit("S0");
+                closed = r.peerClosed();
+            },
+            withKey);
+        if (smallBuffers) {
+            const int least = 1;
+            ::setsockopt(client->socket, SOL_SOCKET, SO_RCVBUF, &least, sizeof(least));
+            ::setsockopt(client->socket, SOL_SOCKET, SO_SNDBUF, &least, sizeof(least));
+        }
+        Recorder rec;
+        runPlan(plan, rec);
+
+        QVERIFY2(wrong.empty(), wrong.empty() ? "" : wrong.front().c_str());
+        QCOMPARE(th.fileCount, uint64_t(files.size() - 1));
+        QCOMPARE(ahead, std::size_t(th.fileCount - 1));
+        QVERIFY(closed);
+        QCOMPARE(rec.items.size(), files.size());
+        for (std::size_t i = 0; i < files.size(); ++i) {
+            const Item& item = rec.items[i];
+            QCOMPARE(item.name, files[i].path);
+            int expected = answerFor(i);
+            if (!files[i].announced) {
+                expected = 4;
+            } else if (!files[i].exists) {
+                expected |= 16;
+            }
+            QCOMPARE(item.result, expected);
+            QVERIFY(item.start <= item.reported);
+        }
+        QCOMPARE(rec.finished, 1);
+        QVERIFY(!rec.percents.empty());
+        QVERIFY(std::is_sorted(rec.percents.begin(), rec.percents.end()));
+        QCOMPARE(rec.percents.back(), 100);
+        QCOMPARE(std::count(rec.percents.begin(), rec.percents.end(), 100), long(1));
+    }
+
+    // The window: files go out ahead of their results only up to its bounds in files and in bytes.
+    void windowIsBounded_data()
+    {
+        QTest::addColumn<int>("size");
+        QTest::addColumn<int>("ahead");
+        const auto perFile = [](uint64_t size) { return FileHeader::Size + size; };
+        const auto byBytes
+            = [&](uint64_t size) { return int((SendSession::MaxBytesInFlight + perFile(size) - 1) / perFile(size)); };
+        QTest::newRow("tiny files: bounded in files") << 10 << int(SendSession::MaxFilesInFlight);
+        QTest::newRow("300000 bytes each: bounded in bytes") << 300000 << byBytes(300000);
+        QTest::newRow("a file above the byte bound goes alone") << int(SendSession::MaxBytesInFlight) << 1;
+    }
+    void windowIsBounded()
+    {
+        QFETCH(int, size);
+        QFETCH(int, ahead);
+        QVERIFY(ahead < 80);
+        SendPlan plan;
+        const QString f = path("each");
+        QVERIFY(writeFile(f, pattern(std::size_t(size), 1)));
+        for (int i = 0; i < 80; ++i) {
+            plan.files.push_back({f.toStdString(), uint64_t(size)});
+        }
+        int unanswered = 0;
+        bool stopped = false;
+        open([&](ScriptedReceiver& r) {
+            const TransferHeader th = readTransferHeader(r);
+            for (int i = 0; i < ahead; ++i) {
+                r.readRaw(readFileHeader(r).size);
+                ++unanswered;
+            }
+            // The window is full: nothing more comes until a result goes back.
+            stopped = !r.waitPending(1, 300);
+            for (uint64_t i = 0; i < th.fileCount; ++i) {
+                if (i >= uint64_t(ahead)) {
+                    r.readRaw(readFileHeader(r).size);
+                }
+                r.writeUnit(std::string(1, '\0'));
+            }
+            r.readUnit(2);
+            r.writeUnit("S0");
+        });
+        Recorder rec;
+        runPlan(plan, rec);
+        QCOMPARE(unanswered, ahead);
+        QVERIFY(stopped);
+        QCOMPARE(rec.items.size(), std::size_t(80));
+        for (const Item& item : rec.items) {
+            QCOMPARE(item.result, 0);
+        }
+    }
+
+    // A file is written down when its own result comes: a later large file that never arrives does not
+    // hold back the report of the small one before it.
+    void reportedWhenItsResultArrives()
+    {
+        const QString a = path("a.txt"), big = path("big.bin"), c = path("c.txt");
+        QVERIFY(writeFile(a, "0123456789"));
+        constexpr std::size_t BigSize = 32 * 1024 * 1024;
+        QVERIFY(writeFile(big, pattern(BigSize, 5)));
+        QVERIFY(writeFile(c, "c"));
+        Recorder rec;
+        bool firstReportedBeforeCut = false;
+        open([&](ScriptedReceiver& r) {
+            readTransferHeader(r);
+            r.readRaw(readFileHeader(r).size);
+            r.writeUnit(std::string(1, '\0'));
+            readFileHeader(r);
+            r.readRaw(1024 * 1024);
+            // The sender is still busy with the large file; the small one's line is already there.
+            for (int waited = 0; waited < 10000 && rec.itemCount() == 0; waited += 5) {
+                std::this_thread::sleep_for(std::chrono::milliseconds(5));
+            }
+            firstReportedBeforeCut = rec.itemCount() == 1;
+            r.abort();
+        });
+        SendPlan plan;
+        plan.files = {{a.toStdString(), 10}, {big.toStdString(), BigSize}, {c.toStdString(), 1}};
+        runPlan(plan, rec);
+        QVERIFY(firstReportedBeforeCut);
+        QCOMPARE(rec.items.size(), std::size_t(3));
+        QCOMPARE(rec.items[0].result, 0);
+        QCOMPARE(rec.items[0].name, a.toStdString());
+        QVERIFY2(
+            rec.items[1].result == 1 || rec.items[1].result == 8, qPrintable(QString::number(rec.items[1].result)));
+        QCOMPARE(rec.items[2].result, 255);
+        // Each file's time runs from its own header to its own result.
+        QVERIFY(rec.items[0].start <= rec.items[1].start);
+        QVERIFY(rec.items[0].reported <= rec.items[1].reported);
     }
 
     void unitsAreKeyedFromTheirOwnStart()
@@ -761,8 +994,10 @@ private slots:
         bool sawClose = false;
         open([&](ScriptedReceiver& r) {
             readTransferHeader(r);
+            // Both files come without waiting for a result (they fit the window)...
             r.readRaw(readFileHeader(r).size);
-            // Never answers: the sender waits for the file result until it is stopped.
+            r.readRaw(readFileHeader(r).size);
+            // ...and are never answered: the sender waits for the results until it is stopped.
             sawClose = r.peerClosed();
         });
         SendPlan plan;

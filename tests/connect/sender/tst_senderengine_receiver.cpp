@@ -132,6 +132,30 @@ bool ScriptedReceiver::writeUnit(const std::string& bytes)
     return writeRaw(keyed(bytes, key));
 }
 
+bool ScriptedReceiver::waitPending(std::size_t n, int waitMs)
+{
+    std::string peeked(n, '\0');
+    for (int waited = 0; fd >= 0 && waited < waitMs; waited += 5) {
+        const ssize_t r = ::recv(fd, &peeked[0], n, MSG_PEEK | MSG_DONTWAIT);
+        if (r >= 0 && static_cast<std::size_t>(r) >= n) {
+            return true;
+        }
+        if (r == 0) {
+            return false;
+        }
+        pollfd p {fd, 0, 0};
+        ::poll(&p, 1, 5);
+    }
+    return false;
+}
+
+void ScriptedReceiver::shrinkBuffers()
+{
+    const int small = 1;
+    ::setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &small, sizeof(small));
+    ::setsockopt(fd, SOL_SOCKET, SO_SNDBUF, &small, sizeof(small));
+}
+
 void ScriptedReceiver::abort()
 {
     if (fd >= 0) {

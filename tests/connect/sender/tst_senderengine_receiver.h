@@ -33,6 +33,11 @@ public:
     // Reads one unit and removes the XOR layer from it, key position 0 at its first byte.
     std::string readUnit(std::size_t n);
     bool writeUnit(const std::string& bytes);
+    // True when at least n bytes wait to be read within waitMs; takes nothing out of the stream.
+    bool waitPending(std::size_t n, int waitMs = 10000);
+    // Makes the socket's receive and send buffers small (the kernel's least), so a sender meets full
+    // buffers at once.
+    void shrinkBuffers();
     // Closes the connection with a reset, as a crashed or vanished peer would.
     void abort();
     // True when the peer closed its end (end of stream) within 10 s.
