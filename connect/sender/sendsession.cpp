@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstdio>
 
+#include <QCoreApplication>
+
 #include "connect/sender/applist.h"
 #include "connect/sender/entrysource.h"
 #include "connect/sender/filesource.h"
@@ -399,11 +401,11 @@ void SendSession::sendApplications(const SendPlan& plan)
             Wire::sendNoApps(client);
         }
     } else {
-        observer.currentItem("正在处理中");
+        observer.currentItem(QCoreApplication::translate("SendSession", "正在处理中").toStdString());
         if (connected() && Wire::sendAppList(client, list.text)) {
             Wire::recvInstallStarted(client);
         }
-        observer.currentItem("应用安装");
+        observer.currentItem(QCoreApplication::translate("SendSession", "应用安装").toStdString());
         observer.passwordNotice();
 
         std::string report;
