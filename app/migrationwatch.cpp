@@ -33,7 +33,7 @@ void MigrationWatch::watchSender(OldPCConnectPage* page)
 void MigrationWatch::started()
 {
     if (!awake) {
-        awake = std::make_unique<SleepInhibitor>(QStringLiteral("正在迁移数据，休眠会中断迁移"));
+        awake = std::make_unique<SleepInhibitor>(tr("正在迁移数据，休眠会中断迁移"));
     }
     notifier.started();
 }
@@ -44,17 +44,16 @@ void MigrationWatch::ended(int code)
     QString body;
     switch (static_cast<DoneCode>(code)) {
     case DoneCode::ReceiverFinished:
-        body = QStringLiteral("迁移完成，请在旧电脑上查看报告");
+        body = tr("迁移完成，请在旧电脑上查看报告");
         break;
     case DoneCode::SenderFinished:
-        body = QStringLiteral("数据发送完毕，请查看迁移报告");
+        body = tr("数据发送完毕，请查看迁移报告");
         break;
     default:
-        body = QStringLiteral("连接断开，迁移没有完成");
+        body = tr("连接断开，迁移没有完成");
         break;
     }
-    const QString summary
-        = code == toInt(DoneCode::ConnectionFailed) ? QStringLiteral("迁移中断") : QStringLiteral("迁移完成");
+    const QString summary = code == toInt(DoneCode::ConnectionFailed) ? tr("迁移中断") : tr("迁移完成");
     // Any window of ours in front (the window itself, or the box telling of a failure) means the user sees it.
     notifier.ended(QApplication::activeWindow() != nullptr, summary, body);
 }

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cmath>
 
+#include <QCoreApplication>
+
 #include "common/sizetext.h"
 
 namespace {
@@ -89,7 +91,7 @@ std::optional<double> TransferFigures::averageSpeed() const
 
 QString TransferFigures::filesText() const
 {
-    return QStringLiteral("%1 / %2 个文件").arg(doneFiles).arg(totalFiles);
+    return QCoreApplication::translate("TransferFigures", "%1 / %2 个文件").arg(doneFiles).arg(totalFiles);
 }
 
 QString TransferFigures::bytesText() const
@@ -100,25 +102,26 @@ QString TransferFigures::bytesText() const
 QString TransferFigures::speedText() const
 {
     const std::optional<double> now = speed();
-    return QStringLiteral("速度 ") + (now ? getSpeedText(*now) : QStringLiteral("--"));
+    return QCoreApplication::translate("TransferFigures", "速度 ") + (now ? getSpeedText(*now) : QStringLiteral("--"));
 }
 
 QString TransferFigures::timeLeftText() const
 {
     const std::optional<uint64_t> left = secondsLeft();
     if (!left) {
-        return QStringLiteral("正在估算剩余时间");
+        return QCoreApplication::translate("TransferFigures", "正在估算剩余时间");
     }
     if (*left == 0) {
-        return QStringLiteral("即将完成");
+        return QCoreApplication::translate("TransferFigures", "即将完成");
     }
-    return QStringLiteral("剩余约 ") + getTimeText(*left);
+    return QCoreApplication::translate("TransferFigures", "剩余约 %1").arg(getShownTimeText(*left));
 }
 
 QString TransferFigures::averageSpeedText() const
 {
     const std::optional<double> average = averageSpeed();
-    return QStringLiteral("平均速度 ") + (average ? getSpeedText(*average) : QStringLiteral("--"));
+    return QCoreApplication::translate("TransferFigures", "平均速度 ")
+        + (average ? getSpeedText(*average) : QStringLiteral("--"));
 }
 
 QString getSpeedText(double bytesPerSecond)

@@ -185,7 +185,7 @@ void NewPCConnectPage::fileReceived()
 void NewPCConnectPage::packageInstalling(const std::string& name)
 {
     if (!stopping) {
-        emit ui->page_3->updateInstallText(QStringLiteral("正在安装：") + QString::fromStdString(name));
+        emit ui->page_3->updateInstallText(tr("正在安装：") + QString::fromStdString(name));
     }
 }
 

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include <QCoreApplication>
+
 #include "common/stages.h"
 #include "common/widgets/cloneprogresswidget.h"
 #include "connect/oldpcconnectpage.h"
@@ -41,7 +43,8 @@ void PageSendObserver::progress(int percent)
 
 void PageSendObserver::passwordNotice()
 {
-    emit transfer->updateInstallText(QStringLiteral("正在新电脑上安装 %1 个应用").arg(plannedApps));
+    emit transfer->updateInstallText(
+        QCoreApplication::translate("PageSendObserver", "正在新电脑上安装 %1 个应用").arg(plannedApps));
     emit page->showPasswordMsgBox();
 }
 

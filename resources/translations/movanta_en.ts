@@ -187,6 +187,33 @@
     </message>
 </context>
 <context>
+    <name>MigrationWatch</name>
+    <message>
+        <source>正在迁移数据，休眠会中断迁移</source>
+        <translation>Migrating data; sleeping would break the migration</translation>
+    </message>
+    <message>
+        <source>迁移完成，请在旧电脑上查看报告</source>
+        <translation>Migration complete. See the report on the old computer</translation>
+    </message>
+    <message>
+        <source>数据发送完毕，请查看迁移报告</source>
+        <translation>All data sent. See the migration report</translation>
+    </message>
+    <message>
+        <source>连接断开，迁移没有完成</source>
+        <translation>The connection broke; the migration did not finish</translation>
+    </message>
+    <message>
+        <source>迁移中断</source>
+        <translation>Migration interrupted</translation>
+    </message>
+    <message>
+        <source>迁移完成</source>
+        <translation>Migration complete</translation>
+    </message>
+</context>
+<context>
     <name>NewPCConnectPage</name>
     <message>
         <source>NewPCConnectPage</source>
@@ -195,6 +222,10 @@
     <message>
         <source>已有 %1 次错误的配对码尝试</source>
         <translation>%1 wrong pairing codes have been tried</translation>
+    </message>
+    <message>
+        <source>正在安装：</source>
+        <translation>Installing: </translation>
     </message>
 </context>
 <context>
@@ -297,6 +328,13 @@
     </message>
 </context>
 <context>
+    <name>PageSendObserver</name>
+    <message>
+        <source>正在新电脑上安装 %1 个应用</source>
+        <translation>Installing %1 applications on the new computer</translation>
+    </message>
+</context>
+<context>
     <name>ReceiverEngine</name>
     <message>
         <source>等待连接</source>
@@ -364,6 +402,94 @@
         <translation>Migration report</translation>
     </message>
     <message>
+        <source>报告路径：</source>
+        <translation>Report folder: </translation>
+    </message>
+    <message>
+        <source>报告生成时间：2024-01-18 15:30:45</source>
+        <translation>Report created: 2024-01-18 15:30:45</translation>
+    </message>
+    <message>
+        <source>总文件数量</source>
+        <translation>Files</translation>
+    </message>
+    <message>
+        <source>总数据大小</source>
+        <translation>Data size</translation>
+    </message>
+    <message>
+        <source>迁移完成率</source>
+        <translation>Completed</translation>
+    </message>
+    <message>
+        <source>总消耗时长</source>
+        <translation>Time taken</translation>
+    </message>
+    <message>
+        <source>迁移状态概览</source>
+        <translation>Overview</translation>
+    </message>
+    <message>
+        <source>迁移成功</source>
+        <translation>Migrated</translation>
+    </message>
+    <message>
+        <source>成功文件数</source>
+        <translation>Files migrated</translation>
+    </message>
+    <message>
+        <source>成功数据大小</source>
+        <translation>Data migrated</translation>
+    </message>
+    <message>
+        <source>迁移失败</source>
+        <translation>Failed</translation>
+    </message>
+    <message>
+        <source>失败文件数</source>
+        <translation>Files failed</translation>
+    </message>
+    <message>
+        <source>失败数据大小</source>
+        <translation>Data failed</translation>
+    </message>
+    <message>
+        <source>失败详情</source>
+        <translation>Failures</translation>
+    </message>
+    <message>
+        <source>查看详情</source>
+        <translation>Details</translation>
+    </message>
+    <message>
+        <source>文件名</source>
+        <translation>File name</translation>
+    </message>
+    <message>
+        <source>文件大小</source>
+        <translation>Size</translation>
+    </message>
+    <message>
+        <source>失败原因</source>
+        <translation>Reason</translation>
+    </message>
+    <message>
+        <source>失败时间</source>
+        <translation>Time</translation>
+    </message>
+    <message>
+        <source>耗时</source>
+        <translation>Duration</translation>
+    </message>
+    <message>
+        <source>成功迁移文件</source>
+        <translation>Migrated files</translation>
+    </message>
+    <message>
+        <source>完成时间</source>
+        <translation>Finished</translation>
+    </message>
+    <message>
         <source>QScrollArea#ResultPage {
 	background-color: white;
 	border: none;
@@ -389,7 +515,8 @@ QWidget#widget1, QWidget#widget2, QWidget#widget3, QWidget#widget4 {
 	background-color: #F9FAFB;
 	border-radius: 8px;
 }
-QLabel#fileCountCaption, QLabel#dataSizeCaption, QLabel#percentageCaption, QLabel#totalTimeCaption {
+QLabel#fileCountCaption, QLabel#dataSizeCaption, QLabel#percentageCaption, QLabel#totalTimeCaption,
+QLabel#averageSpeedL {
 	font-size: 12px;
 	color: #4B5563;
 }
@@ -502,7 +629,8 @@ QWidget#widget1, QWidget#widget2, QWidget#widget3, QWidget#widget4 {
 	background-color: #F9FAFB;
 	border-radius: 8px;
 }
-QLabel#fileCountCaption, QLabel#dataSizeCaption, QLabel#percentageCaption, QLabel#totalTimeCaption {
+QLabel#fileCountCaption, QLabel#dataSizeCaption, QLabel#percentageCaption, QLabel#totalTimeCaption,
+QLabel#averageSpeedL {
 	font-size: 12px;
 	color: #4B5563;
 }
@@ -592,92 +720,8 @@ QPushButton:hover {
 }</translation>
     </message>
     <message>
-        <source>报告路径：</source>
-        <translation>Report folder: </translation>
-    </message>
-    <message>
-        <source>报告生成时间：2024-01-18 15:30:45</source>
-        <translation>Report created: 2024-01-18 15:30:45</translation>
-    </message>
-    <message>
-        <source>总文件数量</source>
-        <translation>Files</translation>
-    </message>
-    <message>
-        <source>总数据大小</source>
-        <translation>Data size</translation>
-    </message>
-    <message>
-        <source>迁移完成率</source>
-        <translation>Completed</translation>
-    </message>
-    <message>
-        <source>总消耗时长</source>
-        <translation>Time taken</translation>
-    </message>
-    <message>
-        <source>迁移状态概览</source>
-        <translation>Overview</translation>
-    </message>
-    <message>
-        <source>迁移成功</source>
-        <translation>Migrated</translation>
-    </message>
-    <message>
-        <source>成功文件数</source>
-        <translation>Files migrated</translation>
-    </message>
-    <message>
-        <source>成功数据大小</source>
-        <translation>Data migrated</translation>
-    </message>
-    <message>
-        <source>迁移失败</source>
-        <translation>Failed</translation>
-    </message>
-    <message>
-        <source>失败文件数</source>
-        <translation>Files failed</translation>
-    </message>
-    <message>
-        <source>失败数据大小</source>
-        <translation>Data failed</translation>
-    </message>
-    <message>
-        <source>失败详情</source>
-        <translation>Failures</translation>
-    </message>
-    <message>
-        <source>查看详情</source>
-        <translation>Details</translation>
-    </message>
-    <message>
-        <source>文件名</source>
-        <translation>File name</translation>
-    </message>
-    <message>
-        <source>文件大小</source>
-        <translation>Size</translation>
-    </message>
-    <message>
-        <source>失败原因</source>
-        <translation>Reason</translation>
-    </message>
-    <message>
-        <source>失败时间</source>
-        <translation>Time</translation>
-    </message>
-    <message>
-        <source>耗时</source>
-        <translation>Duration</translation>
-    </message>
-    <message>
-        <source>成功迁移文件</source>
-        <translation>Migrated files</translation>
-    </message>
-    <message>
-        <source>完成时间</source>
-        <translation>Finished</translation>
+        <source>平均速度 </source>
+        <translation>Average speed </translation>
     </message>
 </context>
 <context>
@@ -874,6 +918,33 @@ The network is not available; installing applications may fail
     <message>
         <source>Movanta可以帮助您轻松地将数据从旧电脑迁移到新电脑</source>
         <translation>Movanta moves your data from the old computer to the new one</translation>
+    </message>
+</context>
+<context>
+    <name>TransferFigures</name>
+    <message>
+        <source>%1 / %2 个文件</source>
+        <translation>%1 / %2 files</translation>
+    </message>
+    <message>
+        <source>速度 </source>
+        <translation>Speed </translation>
+    </message>
+    <message>
+        <source>正在估算剩余时间</source>
+        <translation>Estimating the time left</translation>
+    </message>
+    <message>
+        <source>即将完成</source>
+        <translation>Almost done</translation>
+    </message>
+    <message>
+        <source>剩余约 %1</source>
+        <translation>About %1 left</translation>
+    </message>
+    <message>
+        <source>平均速度 </source>
+        <translation>Average speed </translation>
     </message>
 </context>
 <context>
