@@ -464,8 +464,11 @@ def main():
     names = [n for n in args.sets.split(",") if n]
     link_sets = [n for n in args.link_sets.split(",") if n]
     wanted_links = parse_links(args.links)
-    if any(l != "loopback" for l in wanted_links) and not args.emulator:
-        raise SystemExit("links other than loopback need --emulator")
+    if any(l != "loopback" for l in wanted_links):
+        if not args.emulator:
+            raise SystemExit("links other than loopback need --emulator")
+        if os.geteuid() != 0:
+            raise SystemExit("emulated links make network namespaces and tap devices: run as root, or --links loopback")
     signal.signal(signal.SIGTERM, stopped)
 
     tmp = tempfile.mkdtemp(prefix="movanta-bench-", dir=args.tmp)
