@@ -51,6 +51,7 @@ ResultPage::ResultPage(QWidget* parent) : QScrollArea(parent), ui(new Ui::Result
     qRegisterMetaType<ResultPage::FileItemInfo>("ResultPage::FileItemInfo");
     ui->setupUi(this);
     reportTimeText = ui->timeL->text();
+    shownReportTimeText = reportTimeText;
 
     // Announcements from the transfer thread reach the page queued; the records themselves are read from the log
     // here, so the tables are only ever touched on this thread.
@@ -104,7 +105,8 @@ void ResultPage::UpdatePage()
 
     const QDateTime reportTime = QDateTime::currentDateTime();
     reportTimeText = getReportTimeText(reportTime);
-    ui->timeL->setText(getShownReportTimeText(reportTime));
+    shownReportTimeText = getShownReportTimeText(reportTime);
+    ui->timeL->setText(shownReportTimeText);
     const QString location = QDir::currentPath();
     ui->reportLocationL->setText(tr("报告路径：") + location);
     ui->reportLocationL->setToolTip(location);
@@ -120,7 +122,7 @@ void ResultPage::UpdatePage()
     showNewFailedRows();
     showNewSucceededRows();
 
-    reportLog.makeDatedCopies(reportTimeText);
+    reportLog.makeDatedCopies(copiesTimeText());
 }
 
 void ResultPage::Clear()
@@ -132,7 +134,7 @@ void ResultPage::Clear()
 
 void ResultPage::SyncFile()
 {
-    reportLog.restore(reportTimeText);
+    reportLog.restore(copiesTimeText());
 }
 
 void ResultPage::showNewSucceededRows()
@@ -194,7 +196,12 @@ bool ResultPage::canInsertRow(QTableWidget* table, int row) const
     return row >= 0 && row <= lastShownRow && row == table->rowCount();
 }
 
+QString ResultPage::copiesTimeText() const
+{
+    return ui->timeL->text() == shownReportTimeText ? reportTimeText : ui->timeL->text();
+}
+
 QString ResultPage::datedName(const QString& prefix) const
 {
-    return getDatedName(prefix, reportTimeText);
+    return getDatedName(prefix, copiesTimeText());
 }

@@ -73,6 +73,9 @@ private:
 
     Ui::ResultPage* ui;
     ReportLog reportLog;
-    // The report time as the dated copies are named, whatever language the label speaks.
+    // The report time as the dated copies are named, whatever language the label speaks, and the label's
+    // text for it. A label set otherwise names the copies itself.
     QString reportTimeText;
+    QString shownReportTimeText;
+    QString copiesTimeText() const;
 };

@@ -108,8 +108,8 @@ void TransferPage::refreshText()
 void TransferPage::setWorkText(QString text)
 {
     ui->currentWork->setText(text);
-    // The texts of work under way end in an ellipsis, in every language.
-    if (text.endsWith(QLatin1String("..."))) {
+    // Work under way: "正在…" in Chinese; in English its texts end in an ellipsis.
+    if (text.contains(QStringLiteral("正在")) || text.endsWith(QLatin1String("..."))) {
         if (loadingMovie->state() != QMovie::Running) {
             loadingMovie->start();
         }

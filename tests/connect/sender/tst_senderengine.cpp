@@ -472,6 +472,18 @@ private slots:
                     expected.path = f.path;
                     expected.homePrefixLength = prefix;
                     expected.size = size;
+                    // Every file carries its record, made here from the file itself; a missing one is
+                    // flagged as unreadable.
+                    FileMeta meta;
+                    struct stat info;
+                    if (f.exists && ::stat(f.path.c_str(), &info) == 0) {
+                        meta.mode = info.st_mode & FileMeta::ModeMask;
+                        meta.seconds = info.st_mtim.tv_sec;
+                        meta.nanoseconds = uint32_t(info.st_mtim.tv_nsec);
+                    } else {
+                        meta.unreadable = true;
+                    }
+                    expected.meta = meta;
                     char encoded[FileHeader::Size];
                     expected.encode(encoded);
                     if (!headerFieldsAre(keyed(rawHeader, r.key), f.path, prefix, size)
