@@ -1,11 +1,12 @@
 // Pictures the wizard's pages for the user manual: builds the real MainWindow under the offscreen
 // platform, walks it through both roles and saves a PNG per page.
-//   movanta_shots OUTPUT_DIR
+//   movanta_shots [--english] OUTPUT_DIR
 // It opens the program's ports and sends one announcement, so it must run in a private network
 // namespace (tests/support/netns-run.sh); it refuses to run otherwise.
 
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 
 #include <sched.h>
 #include <sys/mount.h>
@@ -18,6 +19,7 @@
 #include <QTemporaryDir>
 
 #include "app/mainwindow.h"
+#include "common/uilanguage.h"
 #include "pagetour.h"
 
 namespace {
@@ -66,10 +68,13 @@ bool privateNetwork()
 
 int main(int argc, char* argv[])
 {
-    if (argc != 2) {
-        std::fprintf(stderr, "usage: %s OUTPUT_DIR\n", argv[0]);
+    // The pages in English when asked; the manual's pictures stay in the interface's own Chinese.
+    const bool english = argc == 3 && std::strcmp(argv[1], "--english") == 0;
+    if (argc != 2 && !english) {
+        std::fprintf(stderr, "usage: %s [--english] OUTPUT_DIR\n", argv[0]);
         return 2;
     }
+    const char* outputArgument = argv[argc - 1];
     if (!privateNetwork()) {
         std::fprintf(stderr, "refusing to run outside a private network namespace; use tests/support/netns-run.sh\n");
         return 2;
@@ -95,9 +100,13 @@ int main(int argc, char* argv[])
 
     QApplication::setAttribute(Qt::AA_Use96Dpi, true);
     QApplication app(argc, argv);
-    const QDir output(QString::fromLocal8Bit(argv[1]));
+    if (english && !UiLanguage::install(app, true)) {
+        std::fprintf(stderr, "the English translation could not be loaded\n");
+        return 1;
+    }
+    const QDir output(QString::fromLocal8Bit(outputArgument));
     if (!QDir().mkpath(output.path())) {
-        std::fprintf(stderr, "cannot make %s\n", argv[1]);
+        std::fprintf(stderr, "cannot make %s\n", outputArgument);
         return 1;
     }
 

@@ -120,7 +120,7 @@
     </message>
     <message>
         <source>搜索</source>
-        <translation>Search</translation>
+        <translation>Find</translation>
     </message>
     <message>
         <source>显示已选项</source>
@@ -800,7 +800,7 @@ QPushButton:hover {
     </message>
     <message>
         <source>系统设置</source>
-        <translation>System settings</translation>
+        <translation>Settings</translation>
     </message>
     <message>
         <source>应用程序</source>
