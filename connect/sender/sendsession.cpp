@@ -272,12 +272,9 @@ void SendSession::sendFile(Entry& entry, const std::string& path, uint64_t recor
     header.size = size;
     header.meta = source.meta();
     const bool contentFollows = code == ResultBits::Success && size > 0;
-    entry.start = now();
-    if (!connected() || !Wire::sendFileHeader(client, header, contentFollows, this)) {
-        entry.code = ResultBits::HeaderLost;
+    if (!announce(entry, header, contentFollows)) {
         return;
     }
-    entry.wireBytes = FileHeader::Size + size;
 
     if (code == ResultBits::Success) {
         code = sendContent(source, size, divisor);
@@ -294,6 +291,18 @@ void SendSession::sendFile(Entry& entry, const std::string& path, uint64_t recor
     entry.code = code;
     // A file whose content did not go out whole gets no result: the connection is gone.
     entry.awaiting = code != ResultBits::ContentLost;
+}
+
+bool SendSession::announce(Entry& entry, const FileHeader& header, bool contentFollows)
+{
+    // A file's time runs from its header going out.
+    entry.start = now();
+    if (!connected() || !Wire::sendFileHeader(client, header, contentFollows, this)) {
+        entry.code = ResultBits::HeaderLost;
+        return false;
+    }
+    entry.wireBytes = FileHeader::Size + header.size;
+    return true;
 }
 
 void SendSession::sendEntry(Entry& entry, const std::string& path, FileMeta::Kind kind, uint32_t prefix)
@@ -313,12 +322,9 @@ void SendSession::sendEntry(Entry& entry, const std::string& path, FileMeta::Kin
     header.meta = source.meta();
     const std::string& target = source.content();
     header.size = code == ResultBits::Success ? target.size() : 0;
-    entry.start = now();
-    if (!connected() || !Wire::sendFileHeader(client, header, header.size > 0, this)) {
-        entry.code = ResultBits::HeaderLost;
+    if (!announce(entry, header, header.size > 0)) {
         return;
     }
-    entry.wireBytes = FileHeader::Size + header.size;
     if (header.size > 0 && (!connected() || !Wire::sendContent(client, target.data(), target.size()))) {
         code = ResultBits::ContentLost;
     }

@@ -13,6 +13,7 @@
 #include "net/tcpclient.h"
 
 class FileSource;
+struct FileHeader;
 
 // Everything one send run needs, copied from the selection so that the selection may change meanwhile.
 struct SendPlan
@@ -70,6 +71,8 @@ private:
     // The whole work of one file: opens it, sends its header and content, and tells whether a result is
     // to come. Sets entry.start, code, wireBytes and awaiting.
     void sendFile(Entry& entry, const std::string& path, uint64_t recordedSize, uint32_t prefix);
+    // Sends the header: the entry's time starts, and its bytes count in the window. False when lost.
+    bool announce(Entry& entry, const FileHeader& header, bool contentFollows);
     // A folder or a link: its record, and for a link the target as content.
     void sendEntry(Entry& entry, const std::string& path, FileMeta::Kind kind, uint32_t prefix);
     // Whether an entry of this kind goes at all: folders and links only to a receiver that takes them.
