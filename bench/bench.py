@@ -291,8 +291,11 @@ class Bench:
             done = receiver.command("waitdone", "done")
             if report[2] != "2" or done != "done 0":
                 raise BenchError(f"Movanta {name}: the migration did not finish: {report} / {done}")
-            if report[3] != str(files) or report[4] != "0":
-                raise BenchError(f"Movanta {name}: report says {report[3]} sent, {report[4]} failed; {files} expected")
+            # Folders travel as entries of their own (with their times and modes) and are reported too.
+            entries = files + sum(1 for _ in os.walk(os.path.join(self.send_home, name)))
+            if report[3] != str(entries) or report[4] != "0":
+                raise BenchError(f"Movanta {name}: report says {report[3]} sent, {report[4]} failed; "
+                                 f"{entries} expected ({files} files and their folders)")
             if name == "L" and link is None:
                 self.hwm["sender"].append(int(sender.command("hwm", "hwm").split()[1]))
                 self.hwm["receiver"].append(int(receiver.command("hwm", "hwm").split()[1]))
