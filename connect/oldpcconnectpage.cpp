@@ -1,6 +1,7 @@
 #include "connect/oldpcconnectpage.h"
 
 #include <cstdlib>
+#include <utility>
 
 #include <arpa/inet.h>
 
@@ -282,7 +283,8 @@ void OldPCConnectPage::sendFiles(std::unordered_map<std::string, uint64_t>& file
     if (const char* value = std::getenv("HOME")) {
         home = std::string(value);
     }
-    SendPlan plan = makeSendPlan(fileMap, entries, appMap, selectedFileSize, lastTarget.capabilities, home);
+    // The view's snapshot is handed over for this run; its paths move into the plan.
+    SendPlan plan = makeSendPlan(std::move(fileMap), entries, appMap, selectedFileSize, lastTarget.capabilities, home);
     uint64_t fileBytes = 0;
     for (const auto& file : plan.files) {
         fileBytes += file.second;

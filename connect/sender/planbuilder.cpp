@@ -1,13 +1,20 @@
 #include "connect/sender/planbuilder.h"
 
+#include <utility>
+
 #include "net/capabilitymark.h"
 
-SendPlan makeSendPlan(const FileMap& files, const EntryMap& entries, const AppMap& apps, uint64_t selectedFileSize,
+SendPlan makeSendPlan(FileMap files, const EntryMap& entries, const AppMap& apps, uint64_t selectedFileSize,
     uint32_t receiverCapabilities, const std::optional<std::string>& home)
 {
     SendPlan plan;
-    plan.files.assign(files.begin(), files.end());
     plan.entriesUnderstood = (receiverCapabilities & CapabilityMark::Entries) != 0;
+    plan.files.reserve(files.size() + (plan.entriesUnderstood ? entries.size() : 0));
+    // Node by node: each path changes hands without a copy, and the map shrinks as the plan grows.
+    while (!files.empty()) {
+        auto node = files.extract(files.begin());
+        plan.files.emplace_back(std::move(node.key()), node.mapped());
+    }
     if (plan.entriesUnderstood) {
         for (const auto& [path, kind] : entries) {
             plan.files.emplace_back(path, 0);

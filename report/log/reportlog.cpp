@@ -1,6 +1,7 @@
 #include "report/log/reportlog.h"
 
 #include <algorithm>
+#include <climits>
 #include <utility>
 
 #include "report/log/reportcommands.h"
@@ -45,8 +46,11 @@ void ReportLog::addFile(
         if (result == 0) {
             succeededBytes += filesize;
             succeededReport.append(getSucceededLine(item.filename, filesize, item.time, seconds));
-            succeeded.push_back(std::move(item));
-            row = static_cast<int>(succeeded.size() - 1);
+            row = static_cast<int>(std::min<uint64_t>(succeededCount, INT_MAX));
+            ++succeededCount;
+            if (succeeded.size() < keptSucceeded) {
+                succeeded.push_back(std::move(item));
+            }
         } else {
             failedBytes += filesize;
             failedReport.append(getFailedLine(item.filename, filesize, item.reason, item.time, seconds));
@@ -68,7 +72,7 @@ ReportLog::Totals ReportLog::totals() const
 {
     std::lock_guard<std::mutex> lock(mutex);
     Totals figures;
-    figures.succeededCount = succeeded.size();
+    figures.succeededCount = succeededCount;
     figures.succeededBytes = succeededBytes;
     figures.failedCount = failed.size();
     figures.failedBytes = failedBytes;
@@ -94,6 +98,7 @@ void ReportLog::clear()
     failedReport.close();
     succeeded.clear();
     failed.clear();
+    succeededCount = 0;
     succeededBytes = 0;
     failedBytes = 0;
 }

@@ -42,9 +42,13 @@ public:
         uint64_t failedBytes = 0;
     };
 
-    // Records 0 to this one of each kind are announced one by one; later ones only through the figures, the
-    // record lists and the files: a long run must not flood a view's queue with copies it would not show.
+    // Records 0 to this one of each kind are announced one by one; later ones only through the figures and
+    // the files: a long run must not flood a view's queue with copies it would not show.
     static constexpr int lastAnnouncedRow = 100;
+    // Succeeded records kept in memory: the ones a view shows. A home of a million files would otherwise
+    // hold every path once more for the whole run; the report file has every line. Failed records are all
+    // kept (a further run sends them again).
+    static constexpr std::size_t keptSucceeded = lastAnnouncedRow + 1;
 
     explicit ReportLog(QObject* parent = nullptr);
 
@@ -52,7 +56,8 @@ public:
     void addFile(int result, std::string filename, uint64_t filesize, std::chrono::system_clock::time_point startTime);
 
     Totals totals() const;
-    // Copies of the records numbered first to last - 1 (fewer if there are fewer), in the files' order.
+    // Copies of the records numbered first to last - 1 (fewer if there are fewer), in the files' order;
+    // succeeded ones only below keptSucceeded.
     std::vector<FileItemInfo> succeededFiles(std::size_t first, std::size_t last) const;
     std::vector<FileItemInfo> failedFiles(std::size_t first, std::size_t last) const;
 
@@ -75,7 +80,8 @@ signals:
 private:
     mutable std::mutex mutex;
     uint64_t succeededBytes = 0;
-    std::vector<FileItemInfo> succeeded;
+    uint64_t succeededCount = 0;
+    std::vector<FileItemInfo> succeeded; // the first keptSucceeded
     uint64_t failedBytes = 0;
     std::vector<FileItemInfo> failed;
     ReportAppender succeededReport;
