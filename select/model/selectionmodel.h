@@ -134,7 +134,8 @@ private:
 
     void startScan(const std::string& path, const ScanOptions& options);
     uint64_t scanPath(const std::string& path, const ScanOptions& options, bool isRoot);
-    uint64_t scanFile(const std::string& path, const std::string& name, const ScanOptions& options, bool isRoot);
+    uint64_t scanFile(
+        const std::string& path, const std::string& name, const ScanOptions& options, bool isRoot, uint64_t size);
     uint64_t scanFolder(const std::string& path, const ScanOptions& options, bool isRoot);
     // Adds a file unless it is already selected.
     bool recordFile(const std::string& path, uint64_t size);
