@@ -24,6 +24,7 @@ void PageSendObserver::planned(uint64_t files, uint64_t apps)
 void PageSendObserver::runStarted(TimePoint start)
 {
     filesSeen = 0;
+    skippedFiles = 0;
     finishedBytes = 0;
     sentBytes = 0;
     lastFileTime = start;
@@ -51,8 +52,13 @@ void PageSendObserver::passwordNotice()
 void PageSendObserver::itemResult(int result, const std::string& name, uint64_t size, TimePoint start)
 {
     report->AddFile(result, name, size, start);
+    const bool app = filesSeen >= plannedFiles;
+    {
+        std::lock_guard<std::mutex> lock(outcomesMutex);
+        outcomes[name] = Outcome {result != 0, app, size};
+    }
     // Files come first; the applications' results follow and are no transfer.
-    if (filesSeen < plannedFiles) {
+    if (!app) {
         ++filesSeen;
         finishedBytes += size;
         lastFileTime = std::chrono::system_clock::now();
@@ -65,6 +71,45 @@ void PageSendObserver::bytesSent(uint64_t bytes)
 {
     sentBytes = bytes;
     transfer->countBytes(bytes);
+}
+
+void PageSendObserver::itemSkipped(const std::string& name, uint64_t size)
+{
+    report->AddSkipped(name, size);
+    ++skippedFiles;
+    std::lock_guard<std::mutex> lock(outcomesMutex);
+    outcomes[name] = Outcome {false, false, size};
+}
+
+void PageSendObserver::runPlanned(uint64_t files, uint64_t bytes)
+{
+    // The figures count what this run sends; the skipped files have their own line.
+    plannedFiles = files;
+    transfer->startCounting(files, bytes);
+    transfer->showSkipped(skippedFiles);
+}
+
+PageSendObserver::FailedItems PageSendObserver::failedItems() const
+{
+    FailedItems items;
+    std::lock_guard<std::mutex> lock(outcomesMutex);
+    for (const auto& [name, outcome] : outcomes) {
+        if (!outcome.failed) {
+            continue;
+        }
+        if (outcome.app) {
+            items.apps.push_back(name);
+        } else {
+            items.files.emplace_back(name, outcome.size);
+        }
+    }
+    return items;
+}
+
+void PageSendObserver::forget()
+{
+    std::lock_guard<std::mutex> lock(outcomesMutex);
+    outcomes.clear();
 }
 
 void PageSendObserver::runFinished()

@@ -23,8 +23,19 @@ std::vector<ReportLog::FileItemInfo> slice(
 } // namespace
 
 ReportLog::ReportLog(QObject* parent)
-    : QObject(parent), succeededReport(succeededReportFile), failedReport(failedReportFile)
+    : QObject(parent)
+    , succeededReport(succeededReportFile)
+    , failedReport(failedReportFile)
+    , skippedReport(skippedReportFile)
 { }
+
+void ReportLog::addSkipped(const std::string& filename, uint64_t filesize)
+{
+    std::lock_guard<std::mutex> lock(mutex);
+    ++skippedCount;
+    skippedBytes += filesize;
+    skippedReport.append(getSkippedLine(filename, filesize));
+}
 
 void ReportLog::addFile(
     int result, std::string filename, uint64_t filesize, std::chrono::system_clock::time_point startTime)
@@ -72,6 +83,8 @@ ReportLog::Totals ReportLog::totals() const
     figures.succeededBytes = succeededBytes;
     figures.failedCount = failed.size();
     figures.failedBytes = failedBytes;
+    figures.skippedCount = skippedCount;
+    figures.skippedBytes = skippedBytes;
     return figures;
 }
 
@@ -92,10 +105,13 @@ void ReportLog::clear()
     std::lock_guard<std::mutex> lock(mutex);
     succeededReport.close();
     failedReport.close();
+    skippedReport.close();
     succeeded.clear();
     failed.clear();
     succeededBytes = 0;
     failedBytes = 0;
+    skippedCount = 0;
+    skippedBytes = 0;
 }
 
 void ReportLog::makeDatedCopies(const QString& reportTimeText)
