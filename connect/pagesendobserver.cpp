@@ -118,6 +118,8 @@ void PageSendObserver::runFinished()
     // Read on the GUI thread by the update this run requests below.
     report->transferredBytes = std::max(sentBytes, finishedBytes);
     report->transferEndTime = lastFileTime;
+    const FailedItems failed = failedItems();
+    report->failedToRetry = !failed.files.empty() || !failed.apps.empty();
     emit steps->changeProgress(toInt(Stage::Done));
     emit report->UpdatePageRequest();
     emit page->setCurrentIndex(toInt(SenderView::Report));

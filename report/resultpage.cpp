@@ -151,7 +151,7 @@ void ResultPage::UpdatePage()
     skippedCount->setText(QString::number(totals.skippedCount));
     skippedCaption->setVisible(totals.skippedCount > 0);
     skippedCount->setVisible(totals.skippedCount > 0);
-    retryFailedBtn->setVisible(failed > 0);
+    retryFailedBtn->setVisible(failedToRetry && failed > 0);
 
     const QDateTime reportTime = QDateTime::currentDateTime();
     reportTimeText = getReportTimeText(reportTime);
@@ -183,6 +183,7 @@ void ResultPage::Clear()
     skippedCaption->hide();
     skippedCount->hide();
     retryFailedBtn->hide();
+    failedToRetry = false;
 }
 
 void ResultPage::SyncFile()

@@ -47,6 +47,9 @@ public:
     // for the average speed (the applications' installation is no transfer).
     uint64_t transferredBytes = 0;
     std::chrono::system_clock::time_point transferEndTime {};
+    // Set by the sender engine when a run ends: some item's latest outcome is a failure, and
+    // "重新发送失败项" can send it again.
+    bool failedToRetry = false;
 
 public slots:
     // Safe to call from any thread: a file left out of the run as already on the receiver unchanged.
