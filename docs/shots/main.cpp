@@ -94,7 +94,10 @@ int main(int argc, char* argv[])
         = privateHome() ? QStringLiteral("/home/xiaoming") : scratch.filePath(QStringLiteral("home/xiaoming"));
     qputenv("HOME", home.toUtf8());
     // Started from the menu, the program works in the home folder, where the report files land.
-    QDir::setCurrent(home);
+    if (!QDir().mkpath(home) || !QDir::setCurrent(home)) {
+        std::fprintf(stderr, "cannot work in %s\n", qPrintable(home));
+        return 1;
+    }
     qputenv("QT_QPA_PLATFORM", "offscreen");
 
     QApplication::setAttribute(Qt::AA_Use96Dpi, true);

@@ -462,6 +462,10 @@ void PageTour::transferAndReport(QWidget* senderPage)
         stack->setCurrentIndex(4);
         QMetaObject::invokeMethod(&m_window, "done", Q_ARG(int, 2));
         save(&m_window, QStringLiteral("report.png"));
+        // The whole report, as the page scrolls it: the skipped files' count and "重新发送失败项" lie below.
+        if (QWidget* whole = report->widget()) {
+            save(whole, QStringLiteral("report-whole.png"));
+        }
     }
 #else
     skip(QStringLiteral("report.png"), QStringLiteral("no report page yet"));
