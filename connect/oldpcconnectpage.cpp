@@ -351,9 +351,9 @@ void OldPCConnectPage::startRun(SendPlan plan)
     emit ui->page_4->updateWorkText(tr("正在发送数据..."));
 
     plan.receiverIdentity = receiverIdentity(lastTarget);
-    for (const auto& file : plan.files) {
-        const auto kind = plan.entryKinds.find(file.first);
-        sentKinds[file.first] = kind == plan.entryKinds.end() ? FileMeta::Kind::File : kind->second;
+    // Only folders and links: every other path is a file, and a run may hold millions of them.
+    for (const auto& [path, kind] : plan.entryKinds) {
+        sentKinds[path] = kind;
     }
     uint64_t fileBytes = 0;
     for (const auto& file : plan.files) {

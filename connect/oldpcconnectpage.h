@@ -92,7 +92,7 @@ private:
     std::unique_ptr<PageSendObserver> observer;
     // The run "重新发送失败项" starts once the receiver has answered again.
     std::optional<SendPlan> pendingRetry;
-    // What each path sent on this connection was: a failed folder or link goes again as one.
+    // The folders and links sent on this connection: a failed one goes again as one.
     std::unordered_map<std::string, FileMeta::Kind> sentKinds;
     // Fills hosts on its own thread while the list is shown.
     DiscoveryListener listener;

@@ -54,8 +54,12 @@ void PageSendObserver::itemResult(int result, const std::string& name, uint64_t 
     report->AddFile(result, name, size, start);
     const bool app = filesSeen >= plannedFiles;
     {
-        std::lock_guard<std::mutex> lock(outcomesMutex);
-        outcomes[name] = Outcome {result != 0, app, size};
+        std::lock_guard<std::mutex> lock(failuresMutex);
+        if (result != 0) {
+            failures[name] = Failure {app, size};
+        } else if (!failures.empty()) {
+            failures.erase(name);
+        }
     }
     // Files come first; the applications' results follow and are no transfer.
     if (!app) {
@@ -77,8 +81,10 @@ void PageSendObserver::itemSkipped(const std::string& name, uint64_t size)
 {
     report->AddSkipped(name, size);
     ++skippedFiles;
-    std::lock_guard<std::mutex> lock(outcomesMutex);
-    outcomes[name] = Outcome {false, false, size};
+    std::lock_guard<std::mutex> lock(failuresMutex);
+    if (!failures.empty()) {
+        failures.erase(name);
+    }
 }
 
 void PageSendObserver::runPlanned(uint64_t files, uint64_t bytes)
@@ -92,15 +98,12 @@ void PageSendObserver::runPlanned(uint64_t files, uint64_t bytes)
 PageSendObserver::FailedItems PageSendObserver::failedItems() const
 {
     FailedItems items;
-    std::lock_guard<std::mutex> lock(outcomesMutex);
-    for (const auto& [name, outcome] : outcomes) {
-        if (!outcome.failed) {
-            continue;
-        }
-        if (outcome.app) {
+    std::lock_guard<std::mutex> lock(failuresMutex);
+    for (const auto& [name, failure] : failures) {
+        if (failure.app) {
             items.apps.push_back(name);
         } else {
-            items.files.emplace_back(name, outcome.size);
+            items.files.emplace_back(name, failure.size);
         }
     }
     return items;
@@ -108,8 +111,8 @@ PageSendObserver::FailedItems PageSendObserver::failedItems() const
 
 void PageSendObserver::forget()
 {
-    std::lock_guard<std::mutex> lock(outcomesMutex);
-    outcomes.clear();
+    std::lock_guard<std::mutex> lock(failuresMutex);
+    failures.clear();
 }
 
 void PageSendObserver::runFinished()

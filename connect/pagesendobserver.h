@@ -57,12 +57,13 @@ private:
     TimePoint lastFileTime {};
     uint64_t skippedFiles = 0;
 
-    struct Outcome
+    // The items whose latest outcome is a failure; a later success or skip takes one out. Only failures are
+    // kept: a run may report millions of files.
+    struct Failure
     {
-        bool failed = false;
         bool app = false;
         uint64_t size = 0;
     };
-    mutable std::mutex outcomesMutex;
-    std::map<std::string, Outcome> outcomes; // under outcomesMutex
+    mutable std::mutex failuresMutex;
+    std::map<std::string, Failure> failures; // under failuresMutex
 };
