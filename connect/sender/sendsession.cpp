@@ -411,7 +411,7 @@ void SendSession::skipConfirmed(const SendPlan& plan)
         return;
     }
     // Only regular files: folders and links cost a header each and are always sent.
-    for (std::size_t i = 0; i < plan.files.size(); ++i) {
+    for (std::size_t i = 0; i < plan.files.size() && !cancelled; ++i) {
         const auto& [path, recordedSize] = plan.files[i];
         if (kindIn(plan, path) != FileMeta::Kind::File || path.size() >= FileHeader::PathField) {
             continue;
