@@ -34,6 +34,14 @@ constexpr std::size_t PairReplySize = 2;
 // given up on after this.
 constexpr int ReplyLimitMs = 10000;
 
+std::optional<std::string> homeFolder()
+{
+    if (const char* value = std::getenv("HOME")) {
+        return std::string(value);
+    }
+    return std::nullopt;
+}
+
 } // namespace
 
 OldPCConnectPage::OldPCConnectPage(QWidget* parent)
@@ -54,6 +62,7 @@ OldPCConnectPage::OldPCConnectPage(QWidget* parent)
     connect(&connector, &ReceiverConnector::finished, this, &OldPCConnectPage::connectFinished);
     connect(&messageWait, &MessageWait::arrived, this, &OldPCConnectPage::messageArrived);
     connect(&messageWait, &MessageWait::failed, this, &OldPCConnectPage::messageFailed);
+    connect(ui->page_5, &ResultPage::retryFailedRequested, this, &OldPCConnectPage::retryFailed);
 
     ui->page_2->setForOldPC();
     // The digits go to the pairing page by focus, not by a keyboard grab that would hold every other
@@ -110,6 +119,9 @@ void OldPCConnectPage::Unload()
     emit setCurrentIndex(toInt(SenderView::List));
     emit ui->progressWidget->changeProgress(toInt(Stage::Pairing));
     ui->page_5->Clear();
+    observer->forget();
+    sentKinds.clear();
+    pendingRetry.reset();
 }
 
 void OldPCConnectPage::watch()
@@ -152,6 +164,7 @@ void OldPCConnectPage::connectFinished(int outcome)
     unsetCursor();
     const PCItemInfo info = pendingTarget;
     if (outcome == ReceiverConnector::Failed) {
+        pendingRetry.reset();
         emit ui->page_4->updateText(tr("连接中断"));
         // The cards stay while the failure box is open.
         emit Done(toInt(DoneCode::ConnectionFailed));
@@ -225,6 +238,15 @@ void OldPCConnectPage::freeSpaceArrived(QByteArray bytes)
     if (!client.key.empty()) {
         Socket::applyKey(bytes.data(), static_cast<std::size_t>(bytes.size()), client.key);
     }
+    if (pendingRetry) {
+        // "重新发送失败项": no selection, the failed items go at once.
+        SendPlan plan = std::move(*pendingRetry);
+        pendingRetry.reset();
+        emit Transfer();
+        ui->page_3->updateDiskSize(FreeSpaceMessage::decode(bytes.constData()));
+        startRun(std::move(plan));
+        return;
+    }
     // The selection opens with the receiver's disk already known.
     emit ui->progressWidget->changeProgress(toInt(Stage::Selection));
     emit setCurrentIndex(toInt(SenderView::Selection));
@@ -261,6 +283,7 @@ void OldPCConnectPage::messageFailed()
 
 void OldPCConnectPage::connectionBroken()
 {
+    pendingRetry.reset();
     ui->page_2->clearFocus();
     emit ui->page_4->updateText(tr("连接中断"));
     emit Done(toInt(DoneCode::ConnectionFailed));
@@ -273,23 +296,74 @@ void OldPCConnectPage::sendFiles(std::unordered_map<std::string, uint64_t>& file
     if ((fileMap.empty() && entries.empty() && appMap.empty()) || worker.running() || awaiting != Awaiting::Nothing) {
         return;
     }
+    // The view's snapshot is handed over for this run; its paths move into the plan.
+    startRun(
+        makeSendPlan(std::move(fileMap), entries, appMap, selectedFileSize, lastTarget.capabilities, homeFolder()));
+}
+
+void OldPCConnectPage::retryFailed()
+{
+    if (worker.running() || connecting || awaiting != Awaiting::Nothing) {
+        return;
+    }
+    const PageSendObserver::FailedItems failed = observer->failedItems();
+    if (failed.files.empty() && failed.apps.empty()) {
+        return;
+    }
+    SendPlan plan;
+    plan.entriesUnderstood = (lastTarget.capabilities & CapabilityMark::Entries) != 0;
+    // Files first, then folders and links, as a selection's plan has them.
+    for (int pass = 0; pass < 2; ++pass) {
+        for (const auto& [path, size] : failed.files) {
+            const auto known = sentKinds.find(path);
+            const FileMeta::Kind kind = known == sentKinds.end() ? FileMeta::Kind::File : known->second;
+            if ((kind == FileMeta::Kind::File) != (pass == 0)) {
+                continue;
+            }
+            if (kind != FileMeta::Kind::File) {
+                plan.entryKinds.emplace(path, kind);
+            }
+            plan.files.emplace_back(path, size);
+            plan.selectedFileSize += size;
+        }
+    }
+    plan.checkedApps = failed.apps;
+    plan.appCount = failed.apps.size();
+    plan.home = homeFolder();
+    pendingRetry = std::move(plan);
+    // The same way as "继续传输": a receiver that still knows this sender answers at once, a restarted one
+    // asks for its code first.
+    connectTo(lastTarget);
+}
+
+std::string OldPCConnectPage::receiverIdentity(const PCItemInfo& info)
+{
+    // The receiver's program has no lasting name of its own; its host name and its address are what a
+    // restart (a new code) leaves unchanged, and another computer differs in at least one of them.
+    char address[INET_ADDRSTRLEN] = {};
+    ::inet_ntop(AF_INET, &info.address.sin_addr, address, sizeof(address));
+    return info.name + " " + address;
+}
+
+void OldPCConnectPage::startRun(SendPlan plan)
+{
     watchTimer.stop();
     ui->page_5->SyncFile();
     emit ui->progressWidget->changeProgress(toInt(Stage::Transfer));
     emit setCurrentIndex(toInt(SenderView::Transfer));
     emit ui->page_4->updateWorkText(tr("正在发送数据..."));
 
-    std::optional<std::string> home;
-    if (const char* value = std::getenv("HOME")) {
-        home = std::string(value);
+    plan.receiverIdentity = receiverIdentity(lastTarget);
+    // Only folders and links: every other path is a file, and a run may hold millions of them.
+    for (const auto& [path, kind] : plan.entryKinds) {
+        sentKinds[path] = kind;
     }
-    // The view's snapshot is handed over for this run; its paths move into the plan.
-    SendPlan plan = makeSendPlan(std::move(fileMap), entries, appMap, selectedFileSize, lastTarget.capabilities, home);
     uint64_t fileBytes = 0;
     for (const auto& file : plan.files) {
         fileBytes += file.second;
     }
     observer->planned(plan.files.size(), plan.checkedApps.size());
+    ui->page_4->showSkipped(0);
     ui->page_4->startCounting(plan.files.size(), fileBytes);
     worker.start(client, *observer, std::move(plan));
 }

@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <unordered_map>
 
@@ -52,6 +53,8 @@ public slots:
     void sendFiles(std::unordered_map<std::string, uint64_t>& fileMap, std::unordered_map<std::string, AppInfo>& appMap,
         uint64_t selectedFileSize);
     void passwordMsgBox();
+    // "重新发送失败项": connects to the receiver again as "继续传输" does and sends only what failed.
+    void retryFailed();
 
 signals:
     void Transfer();
@@ -73,6 +76,10 @@ private:
     void pairReplyArrived(const QByteArray& reply);
     void freeSpaceArrived(QByteArray bytes);
     void connectionBroken();
+    // Shows the transfer page and starts the run (the selection's or the failed items').
+    void startRun(SendPlan plan);
+    // The resume ledger's name for the receiver.
+    static std::string receiverIdentity(const PCItemInfo& info);
     Ui::OldPCConnectPage* ui;
     QTimer watchTimer;
     bool connecting = false;
@@ -83,6 +90,10 @@ private:
     MessageWait messageWait;
     Awaiting awaiting = Awaiting::Nothing;
     std::unique_ptr<PageSendObserver> observer;
+    // The run "重新发送失败项" starts once the receiver has answered again.
+    std::optional<SendPlan> pendingRetry;
+    // The folders and links sent on this connection: a failed one goes again as one.
+    std::unordered_map<std::string, FileMeta::Kind> sentKinds;
     // Fills hosts on its own thread while the list is shown.
     DiscoveryListener listener;
     // Declared last: destroyed (and joined) first, before anything the run reaches.

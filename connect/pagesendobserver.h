@@ -1,6 +1,11 @@
 #pragma once
 
 #include <cstdint>
+#include <map>
+#include <mutex>
+#include <string>
+#include <utility>
+#include <vector>
 
 #include "connect/sender/sendobserver.h"
 
@@ -23,6 +28,17 @@ public:
     void itemResult(int result, const std::string& name, uint64_t size, TimePoint start) override;
     void runFinished() override;
     void bytesSent(uint64_t bytes) override;
+    void itemSkipped(const std::string& name, uint64_t size) override;
+    void runPlanned(uint64_t files, uint64_t bytes) override;
+
+    // The items whose latest outcome since forget() is a failure, for "重新发送失败项". Any thread.
+    struct FailedItems
+    {
+        std::vector<std::pair<std::string, uint64_t>> files; // folders and links too
+        std::vector<std::string> apps;
+    };
+    FailedItems failedItems() const;
+    void forget();
 
     // Before a run starts (GUI thread): its first `files` results are files, then come `apps` applications.
     void planned(uint64_t files, uint64_t apps);
@@ -39,4 +55,15 @@ private:
     uint64_t finishedBytes = 0;
     uint64_t sentBytes = 0;
     TimePoint lastFileTime {};
+    uint64_t skippedFiles = 0;
+
+    // The items whose latest outcome is a failure; a later success or skip takes one out. Only failures are
+    // kept: a run may report millions of files.
+    struct Failure
+    {
+        bool app = false;
+        uint64_t size = 0;
+    };
+    mutable std::mutex failuresMutex;
+    std::map<std::string, Failure> failures; // under failuresMutex
 };

@@ -6,8 +6,10 @@
 
 #include <QDateTime>
 #include <QDir>
+#include <QHBoxLayout>
 #include <QHeaderView>
 #include <QLabel>
+#include <QPushButton>
 
 #include "common/sizetext.h"
 #include "common/transferfigures.h"
@@ -66,6 +68,45 @@ ResultPage::ResultPage(QWidget* parent) : QScrollArea(parent), ui(new Ui::Result
     ui->tableWidget_2->horizontalHeader()->setSectionResizeMode(0, QHeaderView::Stretch);
     ui->tableWidget->setFrameShape(QFrame::NoFrame);
     ui->tableWidget_2->setFrameShape(QFrame::NoFrame);
+    addResumeWidgets();
+}
+
+void ResultPage::addResumeWidgets()
+{
+    // Under the sent files' figures: skipped files were neither sent nor failed.
+    skippedCaption = new QLabel(tr("跳过文件数"), ui->infoWidget);
+    skippedCaption->setObjectName(QStringLiteral("skippedCountCaption"));
+    skippedCount = new QLabel(ui->infoWidget);
+    skippedCount->setObjectName(QStringLiteral("skippedCount"));
+    skippedCount->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    const int row = ui->infoWidgetLayout->rowCount();
+    ui->infoWidgetLayout->addWidget(skippedCaption, row, 0);
+    ui->infoWidgetLayout->addWidget(skippedCount, row, 1);
+    skippedCaption->hide();
+    skippedCount->hide();
+
+    // Beside the failed files' details button.
+    retryFailedBtn = new QPushButton(tr("重新发送失败项"), this);
+    retryFailedBtn->setObjectName(QStringLiteral("retryFailedBtn"));
+    retryFailedBtn->setCursor(Qt::PointingHandCursor);
+    auto* buttons = new QHBoxLayout;
+    buttons->setSpacing(8);
+    buttons->addWidget(retryFailedBtn);
+    const int at = ui->gridLayout->indexOf(ui->checkFailedFilesBtn);
+    if (at >= 0) {
+        int r = 0;
+        int c = 0;
+        int rows = 0;
+        int columns = 0;
+        ui->gridLayout->getItemPosition(at, &r, &c, &rows, &columns);
+        ui->gridLayout->removeWidget(ui->checkFailedFilesBtn);
+        buttons->addWidget(ui->checkFailedFilesBtn);
+        ui->gridLayout->addLayout(buttons, r, c, rows, columns, Qt::AlignRight | Qt::AlignVCenter);
+    } else {
+        ui->gridLayout->addLayout(buttons, ui->gridLayout->rowCount(), 0, 1, -1, Qt::AlignRight);
+    }
+    retryFailedBtn->hide();
+    connect(retryFailedBtn, &QPushButton::clicked, this, &ResultPage::retryFailedRequested);
 }
 
 ResultPage::~ResultPage()
@@ -82,6 +123,11 @@ QSize ResultPage::sizeHint() const
     // The tables' first column shows whole paths; the tiles alone would leave it a stub.
     size.setWidth(std::max(size.width(), preferredWidth));
     return size;
+}
+
+void ResultPage::AddSkipped(const std::string& filename, uint64_t filesize)
+{
+    reportLog.addSkipped(filename, filesize);
 }
 
 void ResultPage::AddFile(
@@ -102,6 +148,10 @@ void ResultPage::UpdatePage()
     ui->sentSize->setText(getSizeText(totals.succeededBytes));
     ui->failedCount->setText(QString::number(failed));
     ui->failedSize->setText(getSizeText(totals.failedBytes));
+    skippedCount->setText(QString::number(totals.skippedCount));
+    skippedCaption->setVisible(totals.skippedCount > 0);
+    skippedCount->setVisible(totals.skippedCount > 0);
+    retryFailedBtn->setVisible(failedToRetry && failed > 0);
 
     const QDateTime reportTime = QDateTime::currentDateTime();
     reportTimeText = getReportTimeText(reportTime);
@@ -130,6 +180,10 @@ void ResultPage::Clear()
     reportLog.clear();
     ui->tableWidget->setRowCount(0);
     ui->tableWidget_2->setRowCount(0);
+    skippedCaption->hide();
+    skippedCount->hide();
+    retryFailedBtn->hide();
+    failedToRetry = false;
 }
 
 void ResultPage::SyncFile()

@@ -12,6 +12,8 @@ namespace Ui {
 class ResultPage;
 }
 
+class QLabel;
+class QPushButton;
 class QTableWidget;
 
 // The migration report's page: shows the figures and both tables of its ReportLog, which records every
@@ -45,13 +47,20 @@ public:
     // for the average speed (the applications' installation is no transfer).
     uint64_t transferredBytes = 0;
     std::chrono::system_clock::time_point transferEndTime {};
+    // Set by the sender engine when a run ends: some item's latest outcome is a failure, and
+    // "重新发送失败项" can send it again.
+    bool failedToRetry = false;
 
 public slots:
+    // Safe to call from any thread: a file left out of the run as already on the receiver unchanged.
+    void AddSkipped(const std::string& filename, uint64_t filesize);
     // Safe to call from any thread: the log records it and announces the row to the page on the GUI thread.
     void AddFile(int result, std::string filename, uint64_t filesize, std::chrono::system_clock::time_point startTime);
     void UpdatePage();
 
 signals:
+    // "重新发送失败项": the failed items are to go again, to the same receiver.
+    void retryFailedRequested();
     // May be emitted from any thread; UpdatePage runs on the GUI thread.
     void UpdatePageRequest();
     // Emitted on the GUI thread, one per row shown.
@@ -71,7 +80,13 @@ private:
     bool canInsertRow(QTableWidget* table, int row) const;
     QString datedName(const QString& prefix) const;
 
+    // Added beside the form's widgets: the skipped files' count and the button that sends the failed again.
+    void addResumeWidgets();
+
     Ui::ResultPage* ui;
+    QLabel* skippedCaption = nullptr;
+    QLabel* skippedCount = nullptr;
+    QPushButton* retryFailedBtn = nullptr;
     ReportLog reportLog;
     // The report time as the dated copies are named, whatever language the label speaks, and the label's
     // text for it. A label set otherwise names the copies itself.

@@ -2,6 +2,8 @@
 
 #include <utility>
 
+#include <QGridLayout>
+#include <QLabel>
 #include <QMovie>
 
 #include "ui_transferpage.h"
@@ -35,6 +37,14 @@ TransferPage::TransferPage(QWidget* parent) : QWidget(parent), ui(new Ui::Transf
     connect(this, &TransferPage::updateInstallText, this, &TransferPage::setInstallText);
     ui->figures->hide();
     ui->installingL->hide();
+
+    // Below the other lines, where the page has room to spare.
+    skippedL = new QLabel(this);
+    skippedL->setObjectName(QStringLiteral("skippedL"));
+    skippedL->setStyleSheet(QStringLiteral("color:#444;"));
+    skippedL->hide();
+    ui->gridLayout->addWidget(skippedL, ui->gridLayout->rowCount(), 0, 1, ui->gridLayout->columnCount());
+    connect(this, &TransferPage::skippedCounted, this, &TransferPage::setSkipped);
 
     loadingMovie = new QMovie(QStringLiteral(":/icons/icons/loading_dots.gif"), QByteArray(), this);
     ui->loadingDots->setMovie(loadingMovie);
@@ -147,6 +157,17 @@ void TransferPage::countFile()
 void TransferPage::finishCounting()
 {
     emit countingFinished();
+}
+
+void TransferPage::showSkipped(uint64_t files)
+{
+    emit skippedCounted(files);
+}
+
+void TransferPage::setSkipped(quint64 files)
+{
+    skippedL->setText(tr("已跳过 %1 个未改动的文件").arg(files));
+    skippedL->setVisible(files > 0);
 }
 
 void TransferPage::beginFigures()

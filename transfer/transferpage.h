@@ -14,6 +14,7 @@ namespace Ui {
 class TransferPage;
 }
 
+class QLabel;
 class QMovie;
 
 // The page shown on both computers while data moves: the two computers, the dots between them, what is
@@ -42,6 +43,8 @@ public:
     void countFile();
     // The run is over: the figures stop with the average speed in place of the current one.
     void finishCounting();
+    // Files of the run left out as already on the receiver and unchanged (0 hides the line). Any thread.
+    void showSkipped(uint64_t files);
 
     // How often the figures are redrawn while a run is counted.
     static constexpr int figuresTickMs = 250;
@@ -56,6 +59,7 @@ signals:
     void textPosted();
     void countingStarted();
     void countingFinished();
+    void skippedCounted(quint64 files);
 
 public slots:
     void setProgress(int value);
@@ -67,12 +71,14 @@ private:
     void beginFigures();
     void refreshFigures();
     void endFigures();
+    void setSkipped(quint64 files);
 
     void postText(std::string text);
     void refreshText();
 
     Ui::TransferPage* ui;
     QMovie* loadingMovie;
+    QLabel* skippedL;
     // The current item changes hundreds of times a second with small files; the line is redrawn at most
     // once per tick, always ending on the latest text.
     QTimer textTick;

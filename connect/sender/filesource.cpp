@@ -35,6 +35,7 @@ FileSource::FileSource(const std::string& path)
         ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
     }
     openLength = static_cast<uint64_t>(info.st_size);
+    openMode = static_cast<uint32_t>(info.st_mode) & 07777;
     openStatus = Status::Open;
 }
 

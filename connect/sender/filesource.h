@@ -28,6 +28,8 @@ public:
     // Mode and time of the file as opened; when it could not be opened, what a look at the path still
     // tells, marked unreadable.
     const FileMeta& meta() const { return record; }
+    // Every mode bit of the file as opened (setuid, setgid and sticky too), for the resume ledger.
+    uint32_t modeBits() const { return openMode; }
 
     // Reads up to n bytes. Fewer come back only at the end of the file or after a read error; then
     // ended() is true and later reads return 0.
@@ -40,6 +42,7 @@ private:
     int fd = -1;
     Status openStatus = Status::Unreadable;
     uint64_t openLength = 0;
+    uint32_t openMode = 0;
     FileMeta record;
     bool end = false;
 };

@@ -28,4 +28,18 @@ public:
     // Content bytes of the run's files sent so far (files given up on count with their size); called
     // often, so it must be cheap.
     virtual void bytesSent(uint64_t bytes) { static_cast<void>(bytes); }
+    // A file left out because the receiver confirmed it in an earlier run and it has not changed since.
+    // Each comes once, after runStarted and before anything is sent; it never comes through itemResult.
+    virtual void itemSkipped(const std::string& name, uint64_t size)
+    {
+        static_cast<void>(name);
+        static_cast<void>(size);
+    }
+    // What the run will report through itemResult before the applications, once the skipped files are
+    // known: entries (files, folders, links) and their recorded bytes.
+    virtual void runPlanned(uint64_t files, uint64_t bytes)
+    {
+        static_cast<void>(files);
+        static_cast<void>(bytes);
+    }
 };

@@ -70,24 +70,36 @@ void SendSession::run(const SendPlan& runPlan)
 {
     activePlan = &runPlan;
     observer.runStarted(now());
+    skipConfirmed(runPlan);
 
     // A path that does not fit the header cannot be announced; it is left out of the count so the
     // receiver still gets exactly as many headers as announced. Folders and links go only to a receiver
     // that takes them, and only with their record (without it they would be read as files).
     uint64_t announced = 0;
     long items = 0;
-    for (const auto& file : runPlan.files) {
+    uint64_t itemBytes = 0;
+    uint64_t skippedBytes = 0;
+    for (std::size_t i = 0; i < runPlan.files.size(); ++i) {
+        const auto& file = runPlan.files[i];
         const FileMeta::Kind kind = kindIn(runPlan, file.first);
+        if (skipped[i]) {
+            skippedBytes += file.second;
+            continue;
+        }
         if (!travels(runPlan, kind)) {
             continue;
         }
         ++items;
+        itemBytes += file.second;
         if (kind == FileMeta::Kind::File ? file.first.size() < FileHeader::PathField
                                          : FileMeta::fits(file.first.size())) {
             ++announced;
         }
     }
-    totalBytes = runPlan.selectedFileSize + 1000 * runPlan.appCount;
+    // The totals announce what this run sends: the receiver counts its files down and its bar against them.
+    const uint64_t selected = runPlan.selectedFileSize > skippedBytes ? runPlan.selectedFileSize - skippedBytes : 0;
+    totalBytes = selected + 1000 * runPlan.appCount;
+    observer.runPlanned(static_cast<uint64_t>(items), itemBytes);
     if (connected()) {
         TransferHeader header;
         header.fileCount = announced;
@@ -100,7 +112,7 @@ void SendSession::run(const SendPlan& runPlan)
     for (nextFile = 0; nextFile < runPlan.files.size(); ++nextFile) {
         const auto& [path, recordedSize] = runPlan.files[nextFile];
         const FileMeta::Kind kind = kindIn(runPlan, path);
-        if (!travels(runPlan, kind)) {
+        if (skipped[nextFile] || !travels(runPlan, kind)) {
             continue;
         }
         readPending();
@@ -234,10 +246,14 @@ void SendSession::reportSettled()
 
 void SendSession::report(const Entry& entry)
 {
+    const auto& [path, recordedSize] = activePlan->files[entry.file];
+    // Appended at once: a run that breaks later keeps every confirmation it had.
+    if (ledger && entry.code == ResultBits::Success && entry.state) {
+        ledger->confirm(path, *entry.state);
+    }
     if (cancelled) {
         return;
     }
-    const auto& [path, recordedSize] = activePlan->files[entry.file];
     observer.itemResult(entry.code, path, recordedSize, entry.start);
     --filesLeft;
     doneBytes += recordedSize;
@@ -255,6 +271,9 @@ void SendSession::sendFile(Entry& entry, const std::string& path, uint64_t recor
     case FileSource::Status::Open:
         // A file that grew since it was selected is sent whole rather than cut at its old length.
         size = std::max(recordedSize, source.length());
+        // As opened, before a byte is read: a change while it goes out makes the next run send it again.
+        entry.state = ResumeLedger::FileState {
+            source.length(), source.meta().seconds, source.meta().nanoseconds, source.modeBits()};
         break;
     case FileSource::Status::Missing:
         code = ResultBits::Incomplete;
@@ -373,6 +392,36 @@ bool SendSession::sendPadding(uint64_t left)
         left -= n;
     }
     return true;
+}
+
+void SendSession::skipConfirmed(const SendPlan& plan)
+{
+    skipped.assign(plan.files.size(), false);
+    ledger.reset();
+    if (plan.receiverIdentity.empty()) {
+        return;
+    }
+    ledger = std::make_unique<ResumeLedger>(plan.ledgerFile);
+    if (!ledger->open(plan.receiverIdentity)) {
+        // Nothing can be remembered: everything is sent, as before there was a ledger.
+        ledger.reset();
+        return;
+    }
+    if (ledger->size() == 0) {
+        return;
+    }
+    // Only regular files: folders and links cost a header each and are always sent.
+    for (std::size_t i = 0; i < plan.files.size() && !cancelled; ++i) {
+        const auto& [path, recordedSize] = plan.files[i];
+        if (kindIn(plan, path) != FileMeta::Kind::File || path.size() >= FileHeader::PathField) {
+            continue;
+        }
+        const std::optional<ResumeLedger::FileState> now = ResumeLedger::stateOf(path);
+        if (now && ledger->confirmedUnchanged(path, *now)) {
+            skipped[i] = true;
+            observer.itemSkipped(path, recordedSize);
+        }
+    }
 }
 
 void SendSession::showProgress(uint64_t fileBytes, uint64_t divisor)

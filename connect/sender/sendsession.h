@@ -2,12 +2,14 @@
 
 #include <atomic>
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 #include <unordered_map>
 #include <utility>
 #include <vector>
 
+#include "connect/sender/resumeledger.h"
 #include "connect/sender/sendobserver.h"
 #include "net/filemeta.h"
 #include "net/tcpclient.h"
@@ -27,6 +29,9 @@ struct SendPlan
     std::unordered_map<std::string, FileMeta::Kind> entryKinds;
     // The receiver announced that it takes folder and link entries; without that none is sent.
     bool entriesUnderstood = false;
+    // The receiver as the resume ledger knows it; empty: nothing is skipped and nothing remembered.
+    std::string receiverIdentity;
+    std::string ledgerFile = ResumeLedger::DefaultFile;
 };
 
 // Length of home when path lies below it: "/home/al" is no prefix of "/home/alice/x" (0 then).
@@ -65,6 +70,8 @@ private:
         int code = 0;
         uint64_t wireBytes = 0; // header and content on the wire
         bool awaiting = false; // its result byte is still to come
+        // A regular file as it was opened, confirmed in the ledger when its result is 0.
+        std::optional<ResumeLedger::FileState> state;
     };
 
     bool connected() const;
@@ -96,6 +103,8 @@ private:
     void report(const Entry& entry);
     // fileBytes: content sent of the file on its way (shown while a large file goes out).
     void showProgress(uint64_t fileBytes, uint64_t divisor);
+    // Opens the ledger and marks the files the receiver already holds unchanged; reports each as skipped.
+    void skipConfirmed(const SendPlan& plan);
 
     TCP::Client& client;
     SendObserver& observer;
@@ -116,4 +125,7 @@ private:
     uint64_t bytesInFlight = 0;
 
     std::vector<char> block;
+
+    std::unique_ptr<ResumeLedger> ledger;
+    std::vector<bool> skipped; // by plan index
 };

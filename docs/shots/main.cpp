@@ -30,7 +30,7 @@ void makeDemoHome(const QString& root)
     const char* files[] = {"文档/年度总结.docx", "文档/家庭账本.xlsx", "图片/2026 春节/全家福.jpg", "音乐/茉莉花.mp3",
         "视频/毕业典礼.mp4", "下载/说明书.pdf", "桌面/待办事项.txt", ".config/movanta-demo/settings.conf"};
     for (const char* name : files) {
-        const QString path = root + QLatin1Char('/') + QString::fromUtf8(name);
+        const QString path = root + QLatin1Char('/') + demoPath(name);
         QDir().mkpath(QFileInfo(path).path());
         QFile file(path);
         if (file.open(QIODevice::WriteOnly)) {
@@ -92,10 +92,12 @@ int main(int argc, char* argv[])
     }
     const QString home
         = privateHome() ? QStringLiteral("/home/xiaoming") : scratch.filePath(QStringLiteral("home/xiaoming"));
-    makeDemoHome(home);
     qputenv("HOME", home.toUtf8());
     // Started from the menu, the program works in the home folder, where the report files land.
-    QDir::setCurrent(home);
+    if (!QDir().mkpath(home) || !QDir::setCurrent(home)) {
+        std::fprintf(stderr, "cannot work in %s\n", qPrintable(home));
+        return 1;
+    }
     qputenv("QT_QPA_PLATFORM", "offscreen");
 
     QApplication::setAttribute(Qt::AA_Use96Dpi, true);
@@ -104,6 +106,8 @@ int main(int argc, char* argv[])
         std::fprintf(stderr, "the English translation could not be loaded\n");
         return 1;
     }
+    // After the translation: the demo home's names follow the interface's language.
+    makeDemoHome(home);
     const QDir output(QString::fromLocal8Bit(outputArgument));
     if (!QDir().mkpath(output.path())) {
         std::fprintf(stderr, "cannot make %s\n", outputArgument);

@@ -230,6 +230,44 @@ void PageTour::chooser()
     save(&m_window, QStringLiteral("chooser-new.png"));
 }
 
+namespace {
+
+// A text of the interface as the installed translation gives it (the Chinese source without one).
+QString uiText(const char* context, const char* text)
+{
+    return QCoreApplication::translate(context, text);
+}
+
+bool englishInterface()
+{
+    return uiText("OldPCConnectPage", "正在发送数据...") != QString::fromUtf8("正在发送数据...");
+}
+
+} // namespace
+
+QString demoPath(const char* chinesePath)
+{
+    const QString path = QString::fromUtf8(chinesePath);
+    if (!englishInterface()) {
+        return path;
+    }
+    static const char* const names[][2]
+        = {{"文档", "Documents"}, {"年度总结.docx", "Annual report.docx"}, {"家庭账本.xlsx", "Household budget.xlsx"},
+            {"图片", "Pictures"}, {"2026 春节", "New Year 2026"}, {"全家福.jpg", "Family photo.jpg"}, {"音乐", "Music"},
+            {"茉莉花.mp3", "Jasmine flower.mp3"}, {"视频", "Videos"}, {"毕业典礼.mp4", "Graduation.mp4"},
+            {"下载", "Downloads"}, {"说明书.pdf", "Manual.pdf"}, {"桌面", "Desktop"}, {"待办事项.txt", "To do.txt"},
+            {"正在使用的文件.lock.tmp", "file in use.lock.tmp"}, {"已删除的视频.mp4", "deleted video.mp4"}};
+    QStringList parts = path.split(QLatin1Char('/'));
+    for (QString& part : parts) {
+        for (const auto& name : names) {
+            if (part == QString::fromUtf8(name[0])) {
+                part = QString::fromUtf8(name[1]);
+            }
+        }
+    }
+    return parts.join(QLatin1Char('/'));
+}
+
 void PageTour::receiver()
 {
     if (!click("nextBtn")) {
@@ -253,7 +291,7 @@ void PageTour::receiver()
     view->setCurrentIndex(2);
     if (QWidget* transfer = view->widget(2)) {
         QMetaObject::invokeMethod(
-            transfer, "updateWorkText", Q_ARG(QString, QStringLiteral("迁移完成，请在旧电脑上查看报告")));
+            transfer, "updateWorkText", Q_ARG(QString, uiText("ReceiverEngine", "迁移完成，请在旧电脑上查看报告")));
         QMetaObject::invokeMethod(transfer, "updateProgress", Q_ARG(int, 100));
     }
     if (QWidget* steps = child<QWidget>(page, "progressWidget")) {
@@ -343,13 +381,13 @@ void PageTour::selection(QWidget* senderPage)
     clickRow(confList, 0);
 
     if (pushButton) {
-        grabModal(QStringLiteral("confirm.png"), QStringLiteral("取消"), [&]() { pushButton->click(); });
+        grabModal(QStringLiteral("confirm.png"), uiText("SelectDataView", "取消"), [&]() { pushButton->click(); });
     }
 
     // Checking the disk row opens the browser; it is shown inside the home folder with two folders ticked.
     if (ListItem* diskRow = rowWidget(fileList, 0)) {
         grabModal(
-            QStringLiteral("filebrowser.png"), QStringLiteral("取消"), [&]() { diskRow->setChecked(true); },
+            QStringLiteral("filebrowser.png"), uiText("FileDialog", "取消"), [&]() { diskRow->setChecked(true); },
             [](QWidget* modal) {
                 auto* dialog = qobject_cast<FileDialog*>(modal);
                 if (!dialog) {
@@ -357,7 +395,7 @@ void PageTour::selection(QWidget* senderPage)
                 }
                 dialog->Open(QDir::homePath().toStdString());
                 for (ListItem* row : dialog->findChildren<ListItem*>()) {
-                    if (row->text() == QStringLiteral("文档") || row->text() == QStringLiteral("图片")) {
+                    if (row->text() == demoPath("文档") || row->text() == demoPath("图片")) {
                         row->setChecked(true);
                     }
                 }
@@ -375,14 +413,17 @@ void PageTour::transferAndReport(QWidget* senderPage)
         QMetaObject::invokeMethod(steps, "changeProgress", Q_ARG(int, 3));
     }
     stack->setCurrentIndex(3);
-    QMetaObject::invokeMethod(transfer, "updateWorkText", Q_ARG(QString, QStringLiteral("正在发送数据...")));
     QMetaObject::invokeMethod(
-        transfer, "updateText", Q_ARG(QString, QDir::home().filePath(QStringLiteral("图片/2026 春节/全家福.jpg"))));
+        transfer, "updateWorkText", Q_ARG(QString, uiText("OldPCConnectPage", "正在发送数据...")));
+    QMetaObject::invokeMethod(
+        transfer, "updateText", Q_ARG(QString, QDir::home().filePath(demoPath("图片/2026 春节/全家福.jpg"))));
     QMetaObject::invokeMethod(transfer, "updateProgress", Q_ARG(int, 47));
+    // A continued migration: the files already on the new computer are not sent again.
+    QMetaObject::invokeMethod(transfer, "skippedCounted", Q_ARG(quint64, 1));
     QMetaObject::invokeMethod(&m_window, "hideBottom");
     save(&m_window, QStringLiteral("transfer.png"));
 
-    grabModal(QStringLiteral("password.png"), QStringLiteral("确定"),
+    grabModal(QStringLiteral("password.png"), uiText("OldPCConnectPage", "确定"),
         [&]() { QMetaObject::invokeMethod(senderPage, "passwordMsgBox"); });
 
 #ifdef MOVANTA_HAVE_RESULTPAGE
@@ -398,32 +439,38 @@ void PageTour::transferAndReport(QWidget* senderPage)
             QString path;
             uint64_t size;
         } items[] = {
-            {0, home.filePath(QStringLiteral("文档/年度总结.docx")), 183296},
-            {0, home.filePath(QStringLiteral("文档/家庭账本.xlsx")), 52224},
-            {0, home.filePath(QStringLiteral("图片/2026 春节/全家福.jpg")), 4823449},
-            {0, home.filePath(QStringLiteral("音乐/茉莉花.mp3")), 6291456},
-            {0, home.filePath(QStringLiteral(".config/movanta-demo/settings.conf")), 2048},
-            {4, home.filePath(QStringLiteral("下载/正在使用的文件.lock.tmp")), 1024},
-            {16, home.filePath(QStringLiteral("视频/已删除的视频.mp4")), 73400320},
+            {0, home.filePath(demoPath("文档/年度总结.docx")), 183296},
+            {0, home.filePath(demoPath("文档/家庭账本.xlsx")), 52224},
+            {0, home.filePath(demoPath("图片/2026 春节/全家福.jpg")), 4823449},
+            {0, home.filePath(demoPath("音乐/茉莉花.mp3")), 6291456},
+            {0, home.filePath(demoPath(".config/movanta-demo/settings.conf")), 2048},
+            {4, home.filePath(demoPath("下载/正在使用的文件.lock.tmp")), 1024},
+            {16, home.filePath(demoPath("视频/已删除的视频.mp4")), 73400320},
             {0, QStringLiteral("vlc"), 4096},
             {64, QStringLiteral("wps-office"), 10},
         };
         for (const auto& item : items) {
             report->AddFile(item.result, item.path.toStdString(), item.size, itemStart);
         }
+        report->AddSkipped(home.filePath(demoPath("桌面/待办事项.txt")).toStdString(), 4096);
         if (steps) {
             QMetaObject::invokeMethod(steps, "changeProgress", Q_ARG(int, 4));
         }
         settle(200);
+        report->failedToRetry = true;
         report->UpdatePage();
         stack->setCurrentIndex(4);
         QMetaObject::invokeMethod(&m_window, "done", Q_ARG(int, 2));
         save(&m_window, QStringLiteral("report.png"));
+        // The whole report, as the page scrolls it: the skipped files' count and "重新发送失败项" lie below.
+        if (QWidget* whole = report->widget()) {
+            save(whole, QStringLiteral("report-whole.png"));
+        }
     }
 #else
     skip(QStringLiteral("report.png"), QStringLiteral("no report page yet"));
 #endif
 
-    grabModal(QStringLiteral("disconnected.png"), QStringLiteral("确定"),
+    grabModal(QStringLiteral("disconnected.png"), uiText("MainWindow", "确定"),
         [&]() { QMetaObject::invokeMethod(&m_window, "done", Q_ARG(int, 1)); });
 }

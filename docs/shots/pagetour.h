@@ -43,5 +43,9 @@ private:
     QStringList m_skipped;
 };
 
+// A path of the demo home ("文档/年度总结.docx") in the interface's language: the English pictures show a home
+// an English speaker would have.
+QString demoPath(const char* chinesePath);
+
 // Lets the event loop run for `ms` milliseconds, so that queued signals, timers and scans have their effect.
 void settle(int ms);

@@ -12,6 +12,7 @@
 
 const char* const succeededReportFile = ".succeed.txt";
 const char* const failedReportFile = ".failed.txt";
+const char* const skippedReportFile = ".skipped.txt";
 
 namespace {
 
@@ -102,7 +103,7 @@ bool openReportCopy(const QString& datedName)
 
 void removeWorkingReportFiles()
 {
-    for (const char* file : {succeededReportFile, failedReportFile}) {
+    for (const char* file : {succeededReportFile, failedReportFile, skippedReportFile}) {
         ::unlink(file);
     }
 }

@@ -5,6 +5,7 @@
 // The working report files, in the current directory.
 extern const char* const succeededReportFile; // ".succeed.txt"
 extern const char* const failedReportFile; // ".failed.txt"
+extern const char* const skippedReportFile; // ".skipped.txt": files left out as already on the receiver
 
 // Prefixes of the dated copies.
 QString getSucceededCopyPrefix(); // "传输成功列表-"

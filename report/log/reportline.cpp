@@ -36,6 +36,11 @@ std::string getSucceededLine(const std::string& filename, uint64_t filesize, con
     return line;
 }
 
+std::string getSkippedLine(const std::string& filename, uint64_t filesize)
+{
+    return filename + '\t' + getSizeText(filesize).toStdString() + '\n';
+}
+
 std::string getFailedLine(
     const std::string& filename, uint64_t filesize, const std::string& reason, const QTime& time, uint64_t seconds)
 {

@@ -22,6 +22,9 @@ std::string getSucceededLine(const std::string& filename, uint64_t filesize, con
 std::string getFailedLine(
     const std::string& filename, uint64_t filesize, const std::string& reason, const QTime& time, uint64_t seconds);
 
+// One line of ".skipped.txt": name and size, tab-separated.
+std::string getSkippedLine(const std::string& filename, uint64_t filesize);
+
 // Completion as "S × 100 ÷ max(S + F, 1) %", truncated.
 QString getPercentageText(uint64_t succeeded, uint64_t failed);
 

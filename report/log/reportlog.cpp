@@ -24,8 +24,19 @@ std::vector<ReportLog::FileItemInfo> slice(
 } // namespace
 
 ReportLog::ReportLog(QObject* parent)
-    : QObject(parent), succeededReport(succeededReportFile), failedReport(failedReportFile)
+    : QObject(parent)
+    , succeededReport(succeededReportFile)
+    , failedReport(failedReportFile)
+    , skippedReport(skippedReportFile)
 { }
+
+void ReportLog::addSkipped(const std::string& filename, uint64_t filesize)
+{
+    std::lock_guard<std::mutex> lock(mutex);
+    ++skippedCount;
+    skippedBytes += filesize;
+    skippedReport.append(getSkippedLine(filename, filesize));
+}
 
 void ReportLog::addFile(
     int result, std::string filename, uint64_t filesize, std::chrono::system_clock::time_point startTime)
@@ -76,6 +87,8 @@ ReportLog::Totals ReportLog::totals() const
     figures.succeededBytes = succeededBytes;
     figures.failedCount = failed.size();
     figures.failedBytes = failedBytes;
+    figures.skippedCount = skippedCount;
+    figures.skippedBytes = skippedBytes;
     return figures;
 }
 
@@ -96,11 +109,14 @@ void ReportLog::clear()
     std::lock_guard<std::mutex> lock(mutex);
     succeededReport.close();
     failedReport.close();
+    skippedReport.close();
     succeeded.clear();
     failed.clear();
     succeededCount = 0;
     succeededBytes = 0;
     failedBytes = 0;
+    skippedCount = 0;
+    skippedBytes = 0;
 }
 
 void ReportLog::makeDatedCopies(const QString& reportTimeText)

@@ -40,6 +40,9 @@ public:
         uint64_t succeededBytes = 0;
         uint64_t failedCount = 0;
         uint64_t failedBytes = 0;
+        // Files left out as already on the receiver: neither sent nor failed.
+        uint64_t skippedCount = 0;
+        uint64_t skippedBytes = 0;
     };
 
     // Records 0 to this one of each kind are announced one by one; later ones only through the figures and
@@ -54,6 +57,10 @@ public:
 
     // Safe from any thread. The record's line is in its report file when this returns.
     void addFile(int result, std::string filename, uint64_t filesize, std::chrono::system_clock::time_point startTime);
+
+    // Safe from any thread. A file left out of a run as already on the receiver unchanged; its line goes to
+    // ".skipped.txt", beside the other report files.
+    void addSkipped(const std::string& filename, uint64_t filesize);
 
     Totals totals() const;
     // Copies of the records numbered first to last - 1 (fewer if there are fewer), in the files' order;
@@ -86,6 +93,9 @@ private:
     std::vector<FileItemInfo> failed;
     ReportAppender succeededReport;
     ReportAppender failedReport;
+    uint64_t skippedCount = 0;
+    uint64_t skippedBytes = 0;
+    ReportAppender skippedReport;
     SecondClock clock;
 };
 

@@ -723,6 +723,14 @@ QPushButton:hover {
         <source>平均速度 </source>
         <translation>Average speed </translation>
     </message>
+    <message>
+        <source>跳过文件数</source>
+        <translation>Skipped (unchanged)</translation>
+    </message>
+    <message>
+        <source>重新发送失败项</source>
+        <translation>Resend failed items</translation>
+    </message>
 </context>
 <context>
     <name>SelectDataView</name>
@@ -968,6 +976,10 @@ The network is not available; installing applications may fail
     <message>
         <source>迁移进度</source>
         <translation>Migration progress</translation>
+    </message>
+    <message>
+        <source>已跳过 %1 个未改动的文件</source>
+        <translation>Skipped %1 unchanged file(s)</translation>
     </message>
 </context>
 </TS>

@@ -1,6 +1,9 @@
 #include "testmain.h"
 
+#include <algorithm>
 #include <ctime>
+#include <map>
+#include <set>
 
 #include <arpa/inet.h>
 
@@ -11,6 +14,7 @@
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QStackedWidget>
+#include <QTimer>
 #include <QTemporaryDir>
 
 #include "app/mainwindow.h"
@@ -124,6 +128,45 @@ void serveTransfer(ScriptedReceiver& r, std::vector<std::string>* paths, std::st
     r.writeUnit("S0");
 }
 
+// Like serveTransfer, with a result byte per path (0 when absent) and a report naming only `installed`.
+void serveWithResults(ScriptedReceiver& r, const std::map<std::string, char>& results,
+    const std::set<std::string>& installed, std::vector<std::string>* paths, std::string* appList,
+    TransferHeader* seen = nullptr)
+{
+    const std::string th = r.readUnit(TransferHeader::Size);
+    if (th.size() != TransferHeader::Size) {
+        return;
+    }
+    const TransferHeader header = TransferHeader::decode(th.data());
+    if (seen) {
+        *seen = header;
+    }
+    for (uint64_t i = 0; i < header.fileCount; ++i) {
+        const FileHeader fh = FileHeader::decode(r.readUnit(FileHeader::Size).data());
+        r.readRaw(fh.size);
+        paths->push_back(fh.path);
+        const auto found = results.find(fh.path);
+        r.writeUnit(std::string(1, found == results.end() ? '\0' : found->second));
+    }
+    if (r.readUnit(2) == "S1") {
+        const std::string len = r.readUnit(4);
+        *appList = r.readUnit(ByteOrder::getU32(len.data()));
+        r.writeUnit("S3");
+        std::string report;
+        for (const std::string& name : installed) {
+            report += name + "\n2MB\n";
+        }
+        report += '\0';
+        char n[4];
+        ByteOrder::putU32(n, uint32_t(report.size()));
+        r.writeUnit(std::string(n, 4));
+        r.writeUnit(report);
+    } else {
+        *appList = "none";
+    }
+    r.writeUnit("S0");
+}
+
 } // namespace
 
 class TestOldPCConnectPage : public QObject
@@ -178,6 +221,8 @@ private slots:
         qputenv("HOME", workDir.path().toLocal8Bit());
     }
     void cleanupTestCase() { QDir::setCurrent(previousDir); }
+    // Each case starts without what earlier runs to the same receiver confirmed.
+    void init() { QFile::remove(".resume.txt"); }
 
     void noReceiverGivesNoCard()
     {
@@ -436,6 +481,141 @@ private slots:
         QCOMPARE(labelText(page.findChild<QWidget*>("page_4"), "currentFile"), QString("连接中断"));
         QTest::qWait(200);
         QCOMPARE(done.count(), 2);
+        page.Unload();
+    }
+
+    // "重新发送失败项" shows only when something failed, and sends exactly the failed files and
+    // applications again, to the same receiver, over a new connection as "继续传输" makes it.
+    void retryFailedSendsOnlyTheFailed()
+    {
+        ScriptedReceiver receiver(4399);
+        OldPCConnectPage page;
+        page.resize(900, 700);
+        page.show();
+        QSignalSpy done(&page, &OldPCConnectPage::Done);
+        page.Load();
+        std::string typed;
+        connectAndPair(page, receiver, &typed);
+        receiver.finish();
+        QTimer closer; // the password notice of the applications
+        connect(&closer, &QTimer::timeout, [&] {
+            if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+                box->buttons().first()->click();
+            }
+        });
+        closer.start(20);
+
+        std::unordered_map<std::string, uint64_t> files;
+        for (const char* name : {"ok.txt", "nofolder.txt", "noopen.txt"}) {
+            QFile f(workDir.filePath(name));
+            QVERIFY(f.open(QIODevice::WriteOnly) && f.write(name) > 0);
+            files[f.fileName().toStdString()] = uint64_t(f.size());
+        }
+        const std::string okFile = workDir.filePath("ok.txt").toStdString();
+        const std::string noFolder = workDir.filePath("nofolder.txt").toStdString();
+        const std::string noOpen = workDir.filePath("noopen.txt").toStdString();
+        std::vector<std::string> firstPaths;
+        std::string firstApps;
+        receiver.then([&](ScriptedReceiver& r) {
+            serveWithResults(r, {{noFolder, 2}, {noOpen, 4}}, {"gimp"}, &firstPaths, &firstApps);
+        });
+        AppInfo checked;
+        checked.checked = true;
+        AppInfo unchecked;
+        std::unordered_map<std::string, AppInfo> apps {{"gimp", checked}, {"vim", checked}, {"emacs", unchecked}};
+        emit page.findChild<SelectDataView*>("page_3")->Transfer(files, apps, 0);
+        QTRY_COMPARE(done.count(), 1);
+        receiver.finish();
+        QCOMPARE(int(firstPaths.size()), 3);
+
+        auto* report = page.findChild<ResultPage*>("page_5");
+        auto* retry = report->findChild<QPushButton*>("retryFailedBtn");
+        QVERIFY(retry);
+        QTRY_COMPARE(labelText(report, "failedCount"), QString("3"));
+        QCOMPARE(retry->text(), QString("重新发送失败项"));
+        QTRY_VERIFY(retry->isVisible());
+
+        std::vector<std::string> retryPaths;
+        std::string retryApps;
+        std::string firstBytes;
+        receiver.run([&](ScriptedReceiver& r) {
+            // Still paired: the receiver speaks first, in plain, as after "继续传输".
+            r.key.clear();
+            r.writeUnit(freeSpaceBytes(uint64_t(8) << 30, uint64_t(2) << 30));
+            serveWithResults(r, {}, {"vim"}, &retryPaths, &retryApps);
+        });
+        QTest::mouseClick(retry, Qt::LeftButton);
+        QTRY_COMPARE(done.count(), 2);
+        receiver.finish();
+        std::sort(retryPaths.begin(), retryPaths.end());
+        QCOMPARE(retryPaths, (std::vector<std::string> {noFolder, noOpen}));
+        QCOMPARE(retryApps, std::string("vim "));
+        QCOMPARE(done.at(1).at(0).toInt(), 2);
+        QTRY_COMPARE(stack(page)->currentIndex(), 4);
+        // The report covers both runs; nothing is left to send again.
+        QTRY_COMPARE(labelText(report, "sentCount"), QString("5"));
+        QCOMPARE(labelText(report, "failedCount"), QString("3"));
+        QVERIFY(!retry->isVisible());
+        page.Unload();
+    }
+
+    // A run without failures offers no "重新发送失败项"; a file confirmed before is skipped by the next
+    // run to the same receiver and counted apart.
+    void skippedFilesAreCountedApart()
+    {
+        ScriptedReceiver receiver(4399);
+        OldPCConnectPage page;
+        page.resize(900, 700);
+        page.show();
+        QSignalSpy done(&page, &OldPCConnectPage::Done);
+        page.Load();
+        std::string typed;
+        connectAndPair(page, receiver, &typed);
+        receiver.finish();
+
+        const QString kept = workDir.filePath("kept.txt");
+        QFile f(kept);
+        QVERIFY(f.open(QIODevice::WriteOnly) && f.write("kept") == 4);
+        f.close();
+        std::unordered_map<std::string, uint64_t> files {{kept.toStdString(), 4}};
+        std::unordered_map<std::string, AppInfo> apps;
+        std::vector<std::string> paths;
+        std::string appList;
+        receiver.then([&](ScriptedReceiver& r) { serveWithResults(r, {}, {}, &paths, &appList); });
+        emit page.findChild<SelectDataView*>("page_3")->Transfer(files, apps, 4);
+        QTRY_COMPARE(done.count(), 1);
+        receiver.finish();
+        QCOMPARE(paths, std::vector<std::string> {kept.toStdString()});
+        auto* report = page.findChild<ResultPage*>("page_5");
+        QTRY_COMPARE(labelText(report, "sentCount"), QString("1"));
+        QVERIFY(!report->findChild<QPushButton*>("retryFailedBtn")->isVisible());
+        QVERIFY(!report->findChild<QLabel*>("skippedCount")->isVisible());
+        QVERIFY(QFile::exists(".resume.txt"));
+
+        // "继续传输" with the same selection: the file goes no more.
+        std::vector<std::string> againPaths;
+        TransferHeader againHeader;
+        receiver.run([&](ScriptedReceiver& r) {
+            r.key.clear();
+            r.writeUnit(freeSpaceBytes(uint64_t(8) << 30, uint64_t(2) << 30));
+            serveWithResults(r, {}, {}, &againPaths, &appList, &againHeader);
+        });
+        page.connectTo(page.lastTarget);
+        QTRY_COMPARE(stack(page)->currentIndex(), 2);
+        emit page.findChild<SelectDataView*>("page_3")->Transfer(files, apps, 4);
+        QTRY_COMPARE(done.count(), 2);
+        receiver.finish();
+        QVERIFY(againPaths.empty());
+        QCOMPARE(againHeader.fileCount, uint64_t(0));
+        QCOMPARE(againHeader.totalBytes, uint64_t(0));
+        QTRY_COMPARE(labelText(report, "skippedCount"), QString("1"));
+        QVERIFY(report->findChild<QLabel*>("skippedCount")->isVisible());
+        QCOMPARE(labelText(report, "sentCount"), QString("1"));
+        QCOMPARE(labelText(report, "failedCount"), QString("0"));
+        QCOMPARE(labelText(page.findChild<QWidget*>("page_4"), "skippedL"), QString("已跳过 1 个未改动的文件"));
+        QFile list(".skipped.txt");
+        QVERIFY(list.open(QIODevice::ReadOnly));
+        QCOMPARE(list.readAll(), (kept + "\t4 B\n").toUtf8());
         page.Unload();
     }
 

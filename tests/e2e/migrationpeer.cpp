@@ -161,15 +161,20 @@ private:
         }
     }
 
-    // "report <Done code>|<files>|<sent>|<failed>|<completion>|<confirmation box>|<average speed>"
+    // "report <Done code>|<files>|<sent>|<failed>|<completion>|<confirmation box>|<average speed>|<skipped>|
+    // <the transfer page's skipped line>"
     void replyReport()
     {
         QWidget* report = driver.senderPage()->findChild<QWidget*>("page_5");
+        QWidget* transfer = driver.senderPage()->findChild<QWidget*>("page_4");
+        auto* skippedLine = transfer->findChild<QLabel*>("skippedL");
         driver.reply("report " + std::to_string(driver.senderEnds().last()) + "|"
             + utf8(WizardDriver::label(report, "fileCountL")) + "|" + utf8(WizardDriver::label(report, "sentCount"))
             + "|" + utf8(WizardDriver::label(report, "failedCount")) + "|"
             + utf8(WizardDriver::label(report, "transPercentageL")) + "|" + utf8(confirmText.simplified()) + "|"
-            + utf8(WizardDriver::label(report, "averageSpeedL")));
+            + utf8(WizardDriver::label(report, "averageSpeedL")) + "|"
+            + utf8(WizardDriver::label(report, "skippedCount")) + "|"
+            + (skippedLine && !skippedLine->isHidden() ? utf8(skippedLine->text()) : std::string()));
     }
 
     // "pages <receiver view>|<sender stack>|<receiver's current file text>|<sender's current file text>"

@@ -1,8 +1,10 @@
 #include "testmain.h"
 
+#include <csignal>
 #include <cstdio>
 #include <memory>
 
+#include <QDateTime>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFileInfo>
@@ -32,7 +34,7 @@ constexpr int KillAfter = 20;
 const QString HugeFile = "data/huge/film.bin";
 constexpr qint64 HugeSize = 32 * 1024 * 1024 + 777;
 
-enum class KillPoint { AfterFiles, InHugeFile };
+enum class KillPoint { AfterFiles, HalfWay, InHugeFile };
 
 int lineCount(const QString& path)
 {
@@ -131,9 +133,9 @@ private:
         QElapsedTimer clock;
         clock.start();
         while (clock.elapsed() < 120000) {
-            if (point == KillPoint::AfterFiles) {
+            if (point != KillPoint::InHugeFile) {
                 const int sent = lineCount(succeeded);
-                if (sent >= KillAfter) {
+                if (sent >= (point == KillPoint::HalfWay ? int(items.size()) / 2 : KillAfter)) {
                     where = QString("after %1 of %2 files were reported sent").arg(sent).arg(selected.size());
                     return;
                 }
@@ -163,19 +165,26 @@ private:
         }
         const QString report = ask(sender, "start", "report");
         const QStringList f = report.mid(7).split('|');
-        QVERIFY2(f.size() >= 5, qPrintable(report));
+        QVERIFY2(f.size() >= 9, qPrintable(report));
+        // The files the receiver confirmed before the break are already there and go no more.
+        const QStringList skipped = TreeFiles::reportedPaths(senderWork + "/.skipped.txt", 1);
+        QCOMPARE(f[7], QString::number(skipped.size()));
         QCOMPARE(f[0], QString("2"));
-        QCOMPARE(f[1], QString::number(items.size()));
-        QCOMPARE(f[2], QString::number(items.size()));
+        QCOMPARE(f[1], QString::number(items.size() - skipped.size()));
+        QCOMPARE(f[2], QString::number(items.size() - skipped.size()));
         QCOMPARE(f[3], QString("0"));
         QCOMPARE(ask(receiver, QString("waitdone %1").arg(receiverEnds), "done"),
             QString("done 0|迁移完成，请在旧电脑上查看报告"));
 
         QStringList succeeded = TreeFiles::reportedPaths(senderWork + "/.succeed.txt", 3);
+        QCOMPARE(succeeded.size() + skipped.size(), items.size());
+        succeeded += skipped;
         succeeded.sort();
         QCOMPARE(succeeded, absolute(items));
         QVERIFY(!QFileInfo::exists(senderWork + "/.failed.txt"));
+        lastSkipped = skipped.size();
     }
+    int lastSkipped = 0;
 
     QStringList absolute(const QStringList& relative) const
     {
@@ -260,6 +269,8 @@ private:
         if (QTest::currentTestFailed()) {
             return;
         }
+        // Frozen at once, so that no further result reaches the sender while the kill is under way.
+        ::kill(pid_t(computers.receiver().pid()), SIGSTOP);
         QVERIFY(computers.receiver().kill());
 
         // The sender finishes its run on the report page; what was not delivered is listed as failed.
@@ -344,9 +355,9 @@ private slots:
         int temporaries = 0;
         const int comparedAfter = compareReceiverFiles(s.receiverHome, temporaries);
         QCOMPARE(comparedAfter, selected.size());
-        std::printf("SUMMARY: after the receiver's restart the sender paired again and moved all %d files "
-                    "(%lld bytes); %d files compared by SHA-256\n",
-            int(selected.size()), selectedBytes, comparedAfter);
+        std::printf("SUMMARY: after the receiver's restart the sender paired again, skipped %d files it had "
+                    "confirmed and sent the rest of %d files (%lld bytes); %d files compared by SHA-256\n",
+            lastSkipped, int(selected.size()), selectedBytes, comparedAfter);
         QVERIFY(computers.quitBoth());
     }
 
@@ -407,9 +418,10 @@ private slots:
         const int comparedAfter = compareReceiverFiles(s.receiverHome, temporaries);
         QCOMPARE(comparedAfter, selected.size());
         QCOMPARE(temporaries, 0);
-        std::printf("SUMMARY: after the sender's restart the receiver paired again and took all %d files "
-                    "(%lld bytes); %d files compared by SHA-256\n",
-            int(selected.size()), selectedBytes, comparedAfter);
+        std::printf("SUMMARY: after the sender's restart the receiver paired again; the new sender skipped %d "
+                    "files the killed one had confirmed and sent the rest of %d files (%lld bytes); %d files compared "
+                    "by SHA-256\n",
+            lastSkipped, int(selected.size()), selectedBytes, comparedAfter);
         QVERIFY(computers.quitBoth());
     }
 
@@ -423,9 +435,29 @@ private slots:
         QVERIFY2(computers.start({s.receiverHome, s.receiverWork}, {senderHome, s.senderWork}),
             qPrintable(computers.error()));
         KillOutcome outcome;
-        killReceiverMidRun(computers, s, KillPoint::AfterFiles, outcome);
+        killReceiverMidRun(computers, s, KillPoint::HalfWay, outcome);
         if (QTest::currentTestFailed()) {
             return;
+        }
+        // The files confirmed in the broken run; folders are always sent again.
+        const QSet<QString> known(selected.begin(), selected.end());
+        QStringList confirmed;
+        for (const QString& path : TreeFiles::reportedPaths(s.senderWork + "/.succeed.txt", 3)) {
+            const QString relative = QDir(senderHome).relativeFilePath(path);
+            if (known.contains(relative)) {
+                confirmed << relative;
+            }
+        }
+        confirmed.sort();
+        QVERIFY2(confirmed.size() >= 2, "too few files were confirmed before the break");
+        // One confirmed file changes meanwhile (its time only, so the bytes still compare): it goes again.
+        const QString changed = confirmed.takeFirst();
+        const QString changedPath = senderHome + "/" + changed;
+        const QDateTime changedTime = QFileInfo(changedPath).lastModified().addSecs(-3600);
+        {
+            QFile file(changedPath);
+            QVERIFY(file.open(QIODevice::ReadWrite));
+            QVERIFY(file.setFileTime(changedTime, QFileDevice::FileModificationTime));
         }
 
         QVERIFY2(computers.restartReceiver(), qPrintable(computers.error()));
@@ -437,24 +469,40 @@ private slots:
         const QString selectedReply = ask(computers.sender(), "select 用户数据", "selected");
         QVERIFY2(selectedReply.startsWith(QString("selected %1 个|").arg(items.size())), qPrintable(selectedReply));
 
-        // The report of a continued transfer covers both runs.
+        // The report of a continued transfer covers both runs; the confirmed files are skipped, counted apart.
+        const int skipped = confirmed.size();
+        const int sent = items.size() - skipped;
         const QString report = ask(computers.sender(), "start", "report");
         const QStringList f = report.mid(7).split('|');
-        QVERIFY2(f.size() >= 5, qPrintable(report));
+        QVERIFY2(f.size() >= 9, qPrintable(report));
         QCOMPARE(f[0], QString("2"));
-        QCOMPARE(f[1], QString::number(2 * items.size()));
-        QCOMPARE(f[2], QString::number(outcome.succeeded + items.size()));
+        QCOMPARE(f[7], QString::number(skipped));
+        QCOMPARE(f[8], QString("已跳过 %1 个未改动的文件").arg(skipped));
+        QCOMPARE(f[1], QString::number(outcome.succeeded + outcome.failed + sent));
+        QCOMPARE(f[2], QString::number(outcome.succeeded + sent));
         QCOMPARE(f[3], QString::number(outcome.failed));
         QCOMPARE(ask(computers.receiver(), "waitdone 1", "done"), QString("done 0|迁移完成，请在旧电脑上查看报告"));
-        QCOMPARE(TreeFiles::reportedPaths(s.senderWork + "/.succeed.txt", 3).size(), outcome.succeeded + items.size());
+        const QStringList allSucceeded = TreeFiles::reportedPaths(s.senderWork + "/.succeed.txt", 3);
+        QCOMPARE(allSucceeded.size(), outcome.succeeded + sent);
+        QStringList secondRun = allSucceeded.mid(outcome.succeeded);
+        QStringList skippedList = TreeFiles::reportedPaths(s.senderWork + "/.skipped.txt", 1);
+        skippedList.sort();
+        QCOMPARE(skippedList, absolute(confirmed));
+        QVERIFY(secondRun.contains(changedPath));
+        secondRun += skippedList;
+        secondRun.sort();
+        QCOMPARE(secondRun, absolute(items));
+        // The changed file was written again: the receiver has its new time.
+        QCOMPARE(QFileInfo(s.receiverHome + "/" + changed).lastModified(), changedTime);
 
         compareEverything(s.receiverHome);
         int temporaries = 0;
         const int compared = compareReceiverFiles(s.receiverHome, temporaries);
         QCOMPARE(compared, selected.size());
-        std::printf("SUMMARY: \"继续传输\" to the restarted receiver asked for its code and moved all %d files; %d "
-                    "files compared by SHA-256\n",
-            int(selected.size()), compared);
+        std::printf("SUMMARY: the first run broke half way (%d of %d items confirmed, %d failed); \"继续传输\" to the "
+                    "restarted receiver skipped %d unchanged files, sent %d items (the one file changed meanwhile "
+                    "among them); %d of %d files compared by SHA-256\n",
+            outcome.succeeded, int(items.size()), outcome.failed, skipped, sent, compared, int(selected.size()));
         QVERIFY(computers.quitBoth());
     }
 };

@@ -132,6 +132,37 @@ private slots:
             bad[0].constData());
     }
 
+    // Files left out as already on the receiver go to a list of their own and a count of their own; the
+    // sent and failed lists and figures do not change.
+    void skippedFilesListedApart()
+    {
+        page->AddFile(0, "/home/u/sent.txt", 10, Clock::now());
+        page->AddSkipped("/home/u/文档/kept\tname.txt", 1536);
+        page->AddSkipped("/home/u/old.bin", 2048);
+        page->failedToRetry = true; // nothing failed: still no button
+        page->UpdatePage();
+
+        QCOMPARE(lines(QStringLiteral(".skipped.txt")),
+            (QList<QByteArray> {
+                QByteArray("/home/u/文档/kept\tname.txt\t1.5 KB"), QByteArray("/home/u/old.bin\t2 KB")}));
+        QCOMPARE(lines(QStringLiteral(".succeed.txt")).size(), 1);
+        QVERIFY(!QFileInfo::exists(QStringLiteral(".failed.txt")));
+        QCOMPARE(page->findChild<QLabel*>(QStringLiteral("skippedCount"))->text(), QStringLiteral("2"));
+        QVERIFY(!page->findChild<QLabel*>(QStringLiteral("skippedCount"))->isHidden());
+        QCOMPARE(page->findChild<QLabel*>(QStringLiteral("sentCount"))->text(), QStringLiteral("1"));
+        QCOMPARE(page->findChild<QLabel*>(QStringLiteral("failedCount"))->text(), QStringLiteral("0"));
+        QCOMPARE(page->findChild<QLabel*>(QStringLiteral("fileCountL"))->text(), QStringLiteral("1"));
+        QVERIFY(page->findChild<QPushButton*>(QStringLiteral("retryFailedBtn"))->isHidden());
+
+        page->AddFile(2, "/home/u/failed.txt", 10, Clock::now());
+        page->UpdatePage();
+        QVERIFY(!page->findChild<QPushButton*>(QStringLiteral("retryFailedBtn"))->isHidden());
+
+        page->Clear();
+        QVERIFY(page->findChild<QLabel*>(QStringLiteral("skippedCount"))->isHidden());
+        QVERIFY(page->findChild<QPushButton*>(QStringLiteral("retryFailedBtn"))->isHidden());
+    }
+
     void lineIsOnDiskWhenAddFileReturns()
     {
         page->AddFile(8, "/x", 1, Clock::now());

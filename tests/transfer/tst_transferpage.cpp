@@ -296,6 +296,22 @@ private slots:
         page.finishCounting();
         QTRY_VERIFY(line->isHidden());
     }
+
+    // The files a continued run leaves out have a line of their own, set from the worker's thread.
+    void skippedFilesLine()
+    {
+        TransferPage page;
+        QLabel* line = label(page, "skippedL");
+        QVERIFY(line);
+        QVERIFY(line->isHidden());
+        std::thread worker([&page] { page.showSkipped(1234); });
+        worker.join();
+        QTRY_COMPARE(line->text(), QString("已跳过 1234 个未改动的文件"));
+        QVERIFY(!line->isHidden());
+        // A new run without skipped files hides it.
+        page.showSkipped(0);
+        QTRY_VERIFY(line->isHidden());
+    }
 };
 
 MOVANTA_TEST_MAIN(TestTransferPage)

@@ -1,6 +1,7 @@
 #include "testmain.h"
 
 #include <chrono>
+#include <map>
 #include <mutex>
 
 #include <random>
@@ -11,6 +12,7 @@
 #include <unistd.h>
 
 #include <QElapsedTimer>
+#include <QFileInfo>
 #include <QTemporaryDir>
 
 #include "connect/sender/connectionwatch.h"
@@ -71,6 +73,18 @@ public:
         std::lock_guard<std::mutex> lock(m);
         ++finished;
     }
+    void itemSkipped(const std::string& name, uint64_t size) override
+    {
+        std::lock_guard<std::mutex> lock(m);
+        // Skipped files are all known before anything is sent or reported.
+        skippedAfterItems += items.size() + texts.size();
+        skipped.emplace_back(name, size);
+    }
+    void runPlanned(uint64_t files, uint64_t bytes) override
+    {
+        std::lock_guard<std::mutex> lock(m);
+        planned.emplace_back(files, bytes);
+    }
 
     std::size_t itemCount()
     {
@@ -95,6 +109,9 @@ public:
     std::vector<std::string> texts;
     std::vector<int> percents;
     std::vector<Item> items;
+    std::vector<std::pair<std::string, uint64_t>> skipped;
+    std::vector<std::pair<uint64_t, uint64_t>> planned;
+    std::size_t skippedAfterItems = 0;
 };
 
 const std::vector<char> Key {'3', '1', '4', '1', '5', '9'};
@@ -628,6 +645,159 @@ private slots:
         // Each file's time runs from its own header to its own result.
         QVERIFY(rec.items[0].start <= rec.items[1].start);
         QVERIFY(rec.items[0].reported <= rec.items[1].reported);
+    }
+
+    // A second run to the receiver that confirmed files leaves out those unchanged since; the wire then
+    // looks as if they had never been selected.
+    void resumeSkipsConfirmedFiles_data()
+    {
+        QTest::addColumn<QString>("change"); // what happens to c.txt between the runs
+        QTest::addColumn<QString>("secondReceiver");
+        QTest::addColumn<QStringList>("skippedNames");
+        QTest::newRow("nothing changed") << "none"
+                                         << "newpc 10.0.0.2" << QStringList {"a.txt", "c.txt"};
+        QTest::newRow("size changed") << "size"
+                                      << "newpc 10.0.0.2" << QStringList {"a.txt"};
+        QTest::newRow("time changed by a nanosecond") << "mtime"
+                                                      << "newpc 10.0.0.2" << QStringList {"a.txt"};
+        QTest::newRow("mode changed") << "mode"
+                                      << "newpc 10.0.0.2" << QStringList {"a.txt"};
+        QTest::newRow("another receiver") << "none"
+                                          << "otherpc 10.0.0.3" << QStringList {};
+        QTest::newRow("same name, other address") << "none"
+                                                  << "newpc 10.0.0.9" << QStringList {};
+    }
+    void resumeSkipsConfirmedFiles()
+    {
+        QFETCH(QString, change);
+        QFETCH(QString, secondReceiver);
+        QFETCH(QStringList, skippedNames);
+
+        // a and c are confirmed with 0; b fails on the receiver (no folder) and must go again.
+        const QStringList names {"a.txt", "b.txt", "c.txt"};
+        const std::map<std::string, char> firstResults {{"a.txt", 0}, {"b.txt", 2}, {"c.txt", 0}};
+        SendPlan plan;
+        for (int i = 0; i < names.size(); ++i) {
+            const std::string content = pattern(std::size_t(100 + i * 1000), i);
+            QVERIFY(writeFile(path(names[i]), content));
+            plan.files.emplace_back(path(names[i]).toStdString(), content.size());
+            plan.selectedFileSize += content.size();
+        }
+        plan.ledgerFile = path("ledger.txt").toStdString();
+        QFile::remove(path("ledger.txt"));
+
+        // Reads every announced file and answers each as `results` says (0 when absent).
+        auto receiveAll = [](std::map<std::string, char> results, TransferHeader& th, QStringList& seen) {
+            return [results, &th, &seen](ScriptedReceiver& r) {
+                th = readTransferHeader(r);
+                for (uint64_t i = 0; i < th.fileCount; ++i) {
+                    const FileHeader h = readFileHeader(r);
+                    r.readRaw(h.size);
+                    const QString name = QFileInfo(QString::fromStdString(h.path)).fileName();
+                    seen << name;
+                    const auto found = results.find(name.toStdString());
+                    r.writeUnit(std::string(1, found == results.end() ? '\0' : found->second));
+                }
+                r.readUnit(2);
+                r.writeUnit("S0");
+            };
+        };
+
+        TransferHeader firstHeader;
+        QStringList firstSeen;
+        open(receiveAll(firstResults, firstHeader, firstSeen));
+        plan.receiverIdentity = "newpc 10.0.0.2";
+        Recorder first;
+        runPlan(plan, first);
+        QCOMPARE(firstSeen, names);
+        QVERIFY(first.skipped.empty());
+        QCOMPARE(firstHeader.fileCount, uint64_t(3));
+        cleanup();
+
+        const std::string c = path("c.txt").toStdString();
+        struct stat before
+        {
+        };
+        QCOMPARE(::stat(c.c_str(), &before), 0);
+        if (change == "size") {
+            QVERIFY(writeFile(path("c.txt"), pattern(2101, 7)));
+            const struct timespec times[2] = {before.st_atim, before.st_mtim};
+            QCOMPARE(::utimensat(AT_FDCWD, c.c_str(), times, 0), 0); // only the size differs
+        } else if (change == "mtime") {
+            struct timespec later = before.st_mtim;
+            later.tv_nsec = (later.tv_nsec + 1) % 1000000000;
+            const struct timespec times[2] = {before.st_atim, later};
+            QCOMPARE(::utimensat(AT_FDCWD, c.c_str(), times, 0), 0);
+        } else if (change == "mode") {
+            QCOMPARE(::chmod(c.c_str(), (before.st_mode & 0777) ^ 0100), 0);
+        }
+
+        TransferHeader secondHeader;
+        QStringList secondSeen;
+        open(receiveAll({}, secondHeader, secondSeen));
+        plan.receiverIdentity = secondReceiver.toStdString();
+        Recorder second;
+        runPlan(plan, second);
+
+        QStringList skipped;
+        uint64_t skippedBytes = 0;
+        for (const auto& [name, size] : second.skipped) {
+            skipped << QFileInfo(QString::fromStdString(name)).fileName();
+            skippedBytes += size;
+        }
+        QCOMPARE(skipped, skippedNames);
+        QCOMPARE(second.skippedAfterItems, std::size_t(0));
+        QStringList sent = names;
+        for (const QString& name : skippedNames) {
+            sent.removeAll(name);
+        }
+        // Nothing of a skipped file travels; the totals announce what does.
+        QCOMPARE(secondSeen, sent);
+        QCOMPARE(secondHeader.fileCount, uint64_t(sent.size()));
+        QCOMPARE(secondHeader.totalBytes, plan.selectedFileSize - skippedBytes);
+        QCOMPARE(second.planned.size(), std::size_t(1));
+        QCOMPARE(second.planned[0], std::make_pair(uint64_t(sent.size()), plan.selectedFileSize - skippedBytes));
+        QCOMPARE(int(second.items.size()), sent.size());
+        for (const Item& item : second.items) {
+            QCOMPARE(item.result, 0);
+        }
+        QCOMPARE(second.percents.back(), 100);
+
+        // Every file of the second run was confirmed too: a third run sends nothing but the applications' tag.
+        cleanup();
+        TransferHeader thirdHeader;
+        QStringList thirdSeen;
+        open(receiveAll({}, thirdHeader, thirdSeen));
+        Recorder third;
+        runPlan(plan, third);
+        QCOMPARE(thirdHeader.fileCount, uint64_t(0));
+        QCOMPARE(int(third.skipped.size()), names.size());
+        QCOMPARE(third.finished, 1);
+    }
+
+    // Without a receiver's identity nothing is skipped and no ledger is written.
+    void noIdentityNoLedger()
+    {
+        QVERIFY(writeFile(path("a.txt"), "abc"));
+        SendPlan plan;
+        plan.files = {{path("a.txt").toStdString(), 3}};
+        plan.ledgerFile = path("unused-ledger.txt").toStdString();
+        for (int run = 0; run < 2; ++run) {
+            TransferHeader th;
+            open([&](ScriptedReceiver& r) {
+                th = readTransferHeader(r);
+                r.readRaw(readFileHeader(r).size);
+                r.writeUnit(std::string(1, '\0'));
+                r.readUnit(2);
+                r.writeUnit("S0");
+            });
+            Recorder rec;
+            runPlan(plan, rec);
+            QCOMPARE(th.fileCount, uint64_t(1));
+            QVERIFY(rec.skipped.empty());
+            cleanup();
+        }
+        QVERIFY(!QFileInfo::exists(path("unused-ledger.txt")));
     }
 
     void unitsAreKeyedFromTheirOwnStart()
