@@ -59,7 +59,8 @@ as_calling_user() {
 case "${1:-}" in
 run)
     setup
-    as_calling_user "$0" run
+    # By its full path: the script has already left the folder it was started from.
+    as_calling_user "$root/tools/dev.sh" run
     if [ "$(id -u)" -eq 0 ]; then
         echo "Movanta does not run as root: start it as the user whose data it moves." >&2
         exit 1
