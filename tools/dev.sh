@@ -15,7 +15,8 @@ packages=(
     qtbase5-dev qtbase5-dev-tools libqt5svg5-dev qttools5-dev-tools libsodium-dev
     iproute2 util-linux procps
     fonts-noto-cjk fonts-dejavu-core xdg-utils pkexec
-    imagemagick xvfb xauth x11-apps
+    imagemagick xvfb xauth x11-apps x11-utils
+    at-spi2-core python3-pyatspi dbus-daemon dbus-bin
     socat rsync netcat-openbsd time python3
     poppler-utils desktop-file-utils appstream lintian dpkg-dev fakeroot file
     clang libclang-rt-14-dev

@@ -38,7 +38,7 @@ for _ in $(seq 100); do
     [ -s "$work/display" ] && break
     sleep 0.1
 done
-[ -s "$work/display" ] || skip "Xvfb did not start: $(cat "$work/xvfb.log")"
+[ -s "$work/display" ] || { echo "FAIL: Xvfb did not start: $(cat "$work/xvfb.log")" >&2; exit 1; }
 DISPLAY=:$(cat "$work/display")
 export DISPLAY
 # Qt's own XDG_RUNTIME_DIR fallback would be shared with other programs.
@@ -60,7 +60,7 @@ dbus-run-session -- sh -c '
     xprop -root -f AT_SPI_BUS 8s -set AT_SPI_BUS "$address" || exit 1
     # What a screen reader does when it starts: programs then put themselves on the accessibility bus.
     dbus-send --session --print-reply --dest=org.a11y.Bus /org/a11y/bus org.freedesktop.DBus.Properties.Set \
-        string:org.a11y.Status string:ScreenReaderEnabled variant:boolean:true >/dev/null || exit 77
+        string:org.a11y.Status string:ScreenReaderEnabled variant:boolean:true >/dev/null || exit 1
     /usr/bin/python3 "$2/accessibility.py" "$4" "$3"
     status=$?
     kill %1 2>/dev/null
