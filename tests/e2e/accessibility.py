@@ -215,7 +215,7 @@ with open(os.path.join(old_home, "文档", "问候.txt"), "w") as f:
 with open(os.path.join(old_home, "文档", "data.bin"), "wb") as f:
     f.write(os.urandom(300000))
 
-print("new computer:", flush=True)
+print("both wizards:", flush=True)
 new_child, receiver = start("new", "+0+0")
 old_child, sender = start("old", "+1000+0")
 print("new computer:", flush=True)
@@ -338,8 +338,13 @@ for caption in ("总文件数量", "总数据大小", "迁移完成率", "总消
         fail("the report has no " + caption)
     # The figure is the caption's neighbour in its tile.
     tile = node.parent
-    figures = [tile.getChildAtIndex(i).name for i in range(tile.childCount)
-               if tile.getChildAtIndex(i).getRoleName() == "label" and tile.getChildAtIndex(i).name != caption]
+    labels = [tile.getChildAtIndex(i) for i in range(tile.childCount)]
+    labels = [n.name for n in labels if n is not None and n.getRoleName() == "label"]
+    figures = []
+    for name in labels[labels.index(caption) + 1:]:
+        if not re.search(r"\d", name):
+            break  # the next caption
+        figures.append(name)
     print("  a11y: label | %s = %s" % (caption, " / ".join(f for f in figures if f)), flush=True)
 if "100 %" not in texts:
     fail("the report does not read 100 %: " + ", ".join(sorted(texts)))
