@@ -40,6 +40,21 @@ QLabel* makeNameCell(const std::string& filename)
     return label;
 }
 
+// A screen reader reads a cell through its item, never through the label shown in it.
+void describeRow(QTableWidget* table, int row)
+{
+    for (int column = 0; column < table->columnCount(); ++column) {
+        const auto* label = qobject_cast<const QLabel*>(table->cellWidget(row, column));
+        if (!label) {
+            continue;
+        }
+        auto* item = new QTableWidgetItem;
+        item->setFlags(Qt::ItemIsEnabled);
+        item->setData(Qt::AccessibleTextRole, label->text());
+        table->setItem(row, column, item);
+    }
+}
+
 QString durationText(const ResultPage::FileItemInfo& file)
 {
     return getShownTimeText(getDurationSeconds(file.startTime, file.endTime));
@@ -218,6 +233,7 @@ void ResultPage::insertFile(int row, const ResultPage::FileItemInfo& file)
     table->setCellWidget(row, 1, makeCell(getSizeText(file.filesize)));
     table->setCellWidget(row, 2, makeCell(getClockText(file.time)));
     table->setCellWidget(row, 3, makeCell(durationText(file)));
+    describeRow(table, row);
 }
 
 void ResultPage::insertFailedFile(int row, const ResultPage::FileItemInfo& file)
@@ -232,6 +248,7 @@ void ResultPage::insertFailedFile(int row, const ResultPage::FileItemInfo& file)
     table->setCellWidget(row, 2, makeCell(getShownFailureReason(file.reason)));
     table->setCellWidget(row, 3, makeCell(getClockText(file.time)));
     table->setCellWidget(row, 4, makeCell(durationText(file)));
+    describeRow(table, row);
 }
 
 void ResultPage::on_checkFilesBtn_clicked()

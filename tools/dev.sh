@@ -15,7 +15,8 @@ packages=(
     qtbase5-dev qtbase5-dev-tools libqt5svg5-dev qttools5-dev-tools libsodium-dev
     iproute2 util-linux procps
     fonts-noto-cjk fonts-dejavu-core xdg-utils pkexec
-    imagemagick xvfb xauth x11-apps
+    imagemagick xvfb xauth x11-apps x11-utils
+    at-spi2-core python3-pyatspi dbus-daemon dbus-bin
     socat rsync netcat-openbsd time python3
     poppler-utils desktop-file-utils appstream lintian dpkg-dev fakeroot file
     clang libclang-rt-14-dev
@@ -59,7 +60,8 @@ as_calling_user() {
 case "${1:-}" in
 run)
     setup
-    as_calling_user "$0" run
+    # By its full path: the script has already left the folder it was started from.
+    as_calling_user "$root/tools/dev.sh" run
     if [ "$(id -u)" -eq 0 ]; then
         echo "Movanta does not run as root: start it as the user whose data it moves." >&2
         exit 1

@@ -367,6 +367,8 @@ int SendSession::sendContent(FileSource& source, uint64_t size, uint64_t divisor
             return ResultBits::ContentLost;
         }
         sent += got;
+        // The transfer page's bytes, speed and time left move during a large file too.
+        observer.bytesSent(doneBytes + sent);
         showProgress(sent, divisor);
     }
     if (sent == size) {

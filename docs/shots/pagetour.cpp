@@ -456,6 +456,9 @@ void PageTour::transferAndReport(QWidget* senderPage)
         if (steps) {
             QMetaObject::invokeMethod(steps, "changeProgress", Q_ARG(int, 4));
         }
+        // What a run reports when it ends: the bytes that went over and when the last file was in.
+        report->transferredBytes = 183296 + 52224 + 4823449 + 6291456 + 2048;
+        report->transferEndTime = system_clock::now();
         settle(200);
         report->failedToRetry = true;
         report->UpdatePage();

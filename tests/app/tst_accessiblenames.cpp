@@ -7,6 +7,8 @@
 
 #include "app/titlebar.h"
 #include "connect/pcpairpage.h"
+#include "quiettools.h"
+#include "select/selectdataview.h"
 #include "transfer/transferpage.h"
 
 namespace {
@@ -87,6 +89,38 @@ private slots:
         QCOMPARE(accessible(bar, QAccessible::Description), QStringLiteral("64%"));
         emit page.updateProgress(140);
         QCOMPARE(accessible(bar, QAccessible::Description), QStringLiteral("100%"));
+    }
+
+    // Qt exposes no text of a label but its name: a figure named after its caption would hide the figure.
+    void selectionFiguresReadTheirValues_data()
+    {
+        QTest::addColumn<QString>("label");
+        QTest::addColumn<QString>("caption");
+        QTest::newRow("chosen files") << "selectedFile"
+                                      << "已选文件";
+        QTest::newRow("space taken") << "spaceTaken"
+                                     << "占用空间";
+        QTest::newRow("time taken") << "timeTaken"
+                                    << "预计耗时";
+        QTest::newRow("capacity") << "totalSpaceL"
+                                  << "总容量";
+        QTest::newRow("used") << "usedL"
+                              << "已使用";
+        QTest::newRow("free") << "freeL"
+                              << "可用空间";
+    }
+
+    void selectionFiguresReadTheirValues()
+    {
+        QFETCH(QString, label);
+        QFETCH(QString, caption);
+        QuietPackageTools tools;
+        SelectDataView page;
+        auto* figure = page.findChild<QLabel*>(label);
+        QVERIFY(figure);
+        figure->setText(QStringLiteral("12 个"));
+        QCOMPARE(accessible(figure, QAccessible::Name), QStringLiteral("12 个"));
+        QCOMPARE(accessible(figure, QAccessible::Description), caption);
     }
 };
 

@@ -5,6 +5,7 @@
 #   accessibility.py MOVANTA WORKDIR
 # Prints every accessibility tree line it used; exits 0 on success, 1 on failure.
 import os
+import re
 import subprocess
 import sys
 import time
@@ -13,6 +14,7 @@ import pyatspi
 from gi.repository import GLib
 
 program, work = sys.argv[1], sys.argv[2]
+KEY_HOME, KEY_DOWN, KEY_SPACE, KEY_TAB = 0xff50, 0xff54, 0x20, 0xff09  # X key symbols
 children = []
 
 
@@ -30,16 +32,39 @@ def fail(why):
     sys.exit(1)
 
 
+def fresh(node):
+    # States are cached by the client library, and Qt sends no change event for a list row's check box.
+    try:
+        node.clear_cache()
+    except Exception:
+        pass
+    return node
+
+
+def text_of(node):
+    # A figure's label is named after its caption; what it reads is its text.
+    try:
+        text = node.queryText()
+        return text.getText(0, text.characterCount)
+    except Exception:
+        return ""
+
+
 def line(node):
     try:
-        states = node.getState()
+        states = fresh(node).getState()
         extra = []
-        if states.contains(pyatspi.STATE_CHECKABLE):
-            extra.append("checked" if states.contains(pyatspi.STATE_CHECKED) else "unchecked")
+        if states.contains(pyatspi.STATE_CHECKED):
+            extra.append("checked")
+        elif states.contains(pyatspi.STATE_CHECKABLE):
+            extra.append("unchecked")
         if not states.contains(pyatspi.STATE_SHOWING):
             extra.append("hidden")
-        return "%s | %s | %s%s" % (node.getRoleName(), node.name, node.description or "",
-                                   (" [" + ", ".join(extra) + "]") if extra else "")
+        shown = text_of(node)
+        return "%s | %s%s%s%s" % (node.getRoleName(), " / ".join(node.name.split("\n")),
+                                 (" = " + shown) if shown and shown != node.name else "",
+                                 (" | " + node.description) if node.description else "",
+                                 (" [" + ", ".join(extra) + "]") if extra else "")
     except Exception as error:  # a node that went away while read
         return "<gone: %s>" % error
 
@@ -67,7 +92,7 @@ def walk(node, depth=0):
 
 def showing(node):
     try:
-        return node.getState().contains(pyatspi.STATE_SHOWING)
+        return fresh(node).getState().contains(pyatspi.STATE_SHOWING)
     except Exception:
         return False
 
@@ -145,7 +170,8 @@ def launch(role, place):
     home = os.path.join(work, role, "home")
     folder = os.path.join(work, role)
     os.makedirs(home, exist_ok=True)
-    env = dict(os.environ, HOME=home, QT_ACCESSIBILITY="1", QT_QPA_PLATFORM="xcb")
+    env = dict(os.environ, HOME=home, QT_ACCESSIBILITY="1", QT_LINUX_ACCESSIBILITY_ALWAYS_ON="1",
+               QT_QPA_PLATFORM="xcb")
     log = open(os.path.join(work, role + ".log"), "w")
     # Side by side, so that a click meant for one never lands on the other.
     child = subprocess.Popen([program, "-geometry", place], cwd=folder, env=env, stdout=log,
@@ -154,10 +180,31 @@ def launch(role, place):
     return child
 
 
-def on_bus(role, child):
-    app = wait(role + "'s wizard on the bus", lambda: application(child.pid), 30)
-    used(app, role + " computer's wizard")
-    return app
+def poll(probe, seconds):
+    deadline = time.time() + seconds
+    while time.time() < deadline:
+        pump()
+        found = probe()
+        if found:
+            return found
+        time.sleep(0.2)
+    return None
+
+
+def start(role, place, attempts=3, seconds=20):
+    # A program that missed the registry while it started never joins it later: it is started again.
+    for attempt in range(1, attempts + 1):
+        child = launch(role, place)
+        app = poll(lambda: application(child.pid), seconds)
+        if app is not None:
+            used(app, role + " computer's wizard, on the accessibility bus")
+            return child, app
+        print("  %s computer's wizard (pid %d) is not on the accessibility bus after %d s%s" %
+              (role, child.pid, seconds, ", starting it again" if attempt < attempts else ""), flush=True)
+        children.remove(child)
+        child.kill()
+        child.wait()
+    fail("the %s computer's wizard never appeared on the accessibility bus" % role)
 
 
 # Something to move on the old computer.
@@ -168,13 +215,10 @@ with open(os.path.join(old_home, "文档", "问候.txt"), "w") as f:
 with open(os.path.join(old_home, "文档", "data.bin"), "wb") as f:
     f.write(os.urandom(300000))
 
-new_child = launch("new", "+0+0")
-old_child = launch("old", "+1000+0")
-# Both are on the bus before the desktop's list of programs is first read (and cached).
-time.sleep(8)
+print("both wizards:", flush=True)
+new_child, receiver = start("new", "+0+0")
+old_child, sender = start("old", "+1000+0")
 print("new computer:", flush=True)
-receiver = on_bus("new", new_child)
-sender = on_bus("old", old_child)
 card = wait("the new computer's card", lambda: find(receiver, "label", "这是新电脑（接收数据）"))
 click(card, "choose the new computer's role")
 press(wait("下一步", lambda: find(receiver, "push button", start="下一步")), "next")
@@ -199,18 +243,52 @@ for digit in digits:
     time.sleep(0.05)
 print("  typed the code " + digits, flush=True)
 
-row = wait("the row 用户数据", lambda: find(sender, "list item", "用户数据") or find(sender, "table cell", "用户数据"))
-used(row, "picked by its name")
-actions = row.queryAction()
-names = [actions.getName(i) for i in range(actions.nActions)]
-print("  actions of the row: " + ", ".join(names), flush=True)
-if "Toggle" in names:
-    actions.doAction(names.index("Toggle"))
+# As a screen reader user does it: into the list, down the rows until the one read out is "用户数据", Space.
+row = wait("the row 用户数据", lambda: find(sender, "list item", "用户数据"))
+listing = row.parent
+used(listing, "the list that holds it")
+
+
+def in_list():
+    return fresh(listing).getState().contains(pyatspi.STATE_FOCUSED) or focused_row() is not None
+
+
+def focused_row():
+    for i in range(listing.childCount):
+        child = listing.getChildAtIndex(i)
+        if child is not None and fresh(child).getState().contains(pyatspi.STATE_FOCUSED):
+            return child
+    return None
+
+
+tabs = 0
+while not in_list():
+    if tabs == 40:
+        fail("Tab never reached the list")
+    pyatspi.Registry.generateKeyboardEvent(KEY_TAB, None, pyatspi.KEY_SYM)
+    tabs += 1
+    time.sleep(0.2)
+    pump()
+print("  Tab pressed %d times to reach the list" % tabs, flush=True)
+key = KEY_HOME
+for _ in range(listing.childCount + 1):
+    pyatspi.Registry.generateKeyboardEvent(key, None, pyatspi.KEY_SYM)
+    current = poll(focused_row, 5)
+    if current is None:
+        fail("no row of the list has the focus")
+    used(current, "Home" if key == KEY_HOME else "Down")
+    if current.name == "用户数据":
+        break
+    key = KEY_DOWN
 else:
-    click(row, "toggle")
-wait("用户数据 checked", lambda: find(sender, row.getRoleName(), "用户数据") is not None
-     and find(sender, row.getRoleName(), "用户数据").getState().contains(pyatspi.STATE_CHECKED))
-used(find(sender, row.getRoleName(), "用户数据"), "now checked")
+    fail("Down never reached 用户数据")
+pyatspi.Registry.generateKeyboardEvent(KEY_SPACE, None, pyatspi.KEY_SYM)
+wait("用户数据 checked", lambda: fresh(current).getState().contains(pyatspi.STATE_CHECKED))
+used(current, "Space")
+chosen = wait("the count of chosen files",
+              lambda: next((n for n in walk(sender) if n.getRoleName() == "label" and n.description == "已选文件"
+                            and re.match(r"[1-9]\d* 个$", n.name)), None), 60)
+used(chosen, "what is chosen")
 
 start_button = wait("开始传输", lambda: find(sender, "push button", "开始传输"))
 wait("开始传输 enabled", lambda: start_button.getState().contains(pyatspi.STATE_ENABLED) and start_button)
@@ -237,7 +315,11 @@ for node in walk(box):
 buttons = [n for n in walk(box) if n.getRoleName() == "push button"]
 if not buttons:
     fail("the box has no button")
-press(buttons[0], "confirm")
+confirm = next((b for b in buttons if b.name in ("确定", "OK", "是", "继续")), None) or \
+    next((b for b in buttons if b.name != "取消"), None)
+if confirm is None:
+    fail("the box has only " + ", ".join(b.name for b in buttons))
+press(confirm, "confirm")
 
 title = wait("the report", lambda: find(sender, "label", "数据迁移报告"), 180)
 print("report read over AT-SPI:", flush=True)
@@ -254,19 +336,29 @@ for caption in ("总文件数量", "总数据大小", "迁移完成率", "总消
     node = find(report_root.parent, "label", caption)
     if node is None:
         fail("the report has no " + caption)
-    used(node, "caption")
-values = [name for name in texts if name.startswith("平均速度") or name.endswith("%")]
-for name in values:
-    used(texts[name], "a figure")
+    # The figure is the caption's neighbour in its tile.
+    tile = node.parent
+    labels = [tile.getChildAtIndex(i) for i in range(tile.childCount)]
+    labels = [n.name for n in labels if n is not None and n.getRoleName() == "label"]
+    figures = []
+    for name in labels[labels.index(caption) + 1:]:
+        if not re.search(r"\d", name):
+            break  # the next caption
+        figures.append(name)
+    print("  a11y: label | %s = %s" % (caption, " / ".join(f for f in figures if f)), flush=True)
 if "100 %" not in texts:
     fail("the report does not read 100 %: " + ", ".join(sorted(texts)))
 speed = [name for name in texts if name.startswith("平均速度 ") and name.endswith("/s")]
 if not speed:
     fail("the report gives no average speed")
+cells = [n for n in walk(report_root.parent) if n.getRoleName() == "table cell" and n.name]
 for name in ("文档/问候.txt", "文档/data.bin"):
-    if not any(text.endswith(name) for text in texts):
-        fail("the report does not list " + name)
-    used(texts[next(text for text in texts if text.endswith(name))], "a moved file")
+    cell = next((c for c in cells if c.name.endswith(name)), None)
+    if cell is None:
+        fail("the report's tables do not read " + name + ": " + ", ".join(c.name for c in cells))
+    at = cells.index(cell)
+    print("  a11y: table cells | " + " | ".join(c.name for c in cells[at:at + 4]) + "   <- a moved file's row",
+          flush=True)
 
 received = os.path.join(work, "new", "home", "文档", "问候.txt")
 if not os.path.exists(received) or open(received).read() != "你好，Movanta\n":

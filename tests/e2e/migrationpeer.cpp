@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <memory>
 #include <string>
 
 #include <unistd.h>
@@ -128,6 +129,11 @@ public:
                                                                : driver.senderPage()->findChild<QWidget*>("page_4");
             driver.reply("figures " + utf8(WizardDriver::label(page, "filesL")) + "|"
                 + utf8(WizardDriver::label(page, "bytesL")) + "|" + utf8(WizardDriver::label(page, "speedL")));
+        } else if (command == "armshot") {
+            // "armshot <path>": a picture of this computer's transfer page once it passes 30 %, taken while
+            // other commands go on.
+            armShot(arg);
+            driver.reply("armed");
         } else if (command == "shot") {
             driver.reply(driver.saveShot(QString::fromStdString(arg)) ? "shot" : "error cannot save " + arg);
         } else if (command == "quit") {
@@ -139,6 +145,20 @@ public:
     }
 
 private:
+    void armShot(const std::string& shotPath)
+    {
+        QWidget* page = driver.receiverPage()->isVisible() ? driver.receiverPage()->findChild<QWidget*>("page_3")
+                                                           : driver.senderPage()->findChild<QWidget*>("page_4");
+        auto* progress = page->findChild<QProgressBar*>("progressBar");
+        auto armed = std::make_shared<QMetaObject::Connection>();
+        *armed = QObject::connect(progress, &QProgressBar::valueChanged, progress, [this, shotPath, armed](int value) {
+            if (value >= 30) {
+                QObject::disconnect(*armed);
+                driver.saveShot(QString::fromStdString(shotPath));
+            }
+        });
+    }
+
     void startTransfer(const std::string& shotPath)
     {
         endsBefore = driver.senderEnds().size();

@@ -85,6 +85,11 @@ public:
         std::lock_guard<std::mutex> lock(m);
         planned.emplace_back(files, bytes);
     }
+    void bytesSent(uint64_t bytes) override
+    {
+        std::lock_guard<std::mutex> lock(m);
+        sent.push_back(bytes);
+    }
 
     std::size_t itemCount()
     {
@@ -108,6 +113,7 @@ public:
     int finished = 0;
     std::vector<std::string> texts;
     std::vector<int> percents;
+    std::vector<uint64_t> sent;
     std::vector<Item> items;
     std::vector<std::pair<std::string, uint64_t>> skipped;
     std::vector<std::pair<uint64_t, uint64_t>> planned;
@@ -1167,6 +1173,34 @@ private slots:
             QVERIFY(std::is_sorted(rec.percents.begin(), rec.percents.end()));
             QVERIFY(rec.percents.size() > 3);
         }
+    }
+
+    // The transfer page's bytes, speed and time left follow a large file while it is sent, not only once
+    // its result is in.
+    void bytesCountWhileAFileIsSent()
+    {
+        constexpr uint64_t Size = 3000000;
+        const QString f = path("large");
+        QVERIFY(writeFile(f, pattern(Size, 5)));
+        SendPlan plan;
+        plan.files.push_back({f.toStdString(), Size});
+        plan.selectedFileSize = Size;
+        open([&](ScriptedReceiver& r) {
+            const TransferHeader th = readTransferHeader(r);
+            for (uint64_t i = 0; i < th.fileCount; ++i) {
+                r.readRaw(readFileHeader(r).size);
+                r.writeUnit(std::string(1, '\0'));
+            }
+            r.readUnit(2);
+            r.writeUnit("S0");
+        });
+        Recorder rec;
+        runPlan(plan, rec);
+        QCOMPARE(rec.itemCount(), std::size_t(1));
+        QVERIFY2(std::any_of(rec.sent.begin(), rec.sent.end(), [](uint64_t b) { return b > 0 && b < Size; }),
+            "no count while the file was under way");
+        QVERIFY(std::is_sorted(rec.sent.begin(), rec.sent.end()));
+        QCOMPARE(rec.sent.back(), Size);
     }
 
     void workerStopEndsAWaitingRun()
