@@ -52,7 +52,10 @@ bool ScriptedSender::connectTo(const char* source, int timeoutMs)
         sockaddr_in to {};
         to.sin_family = AF_INET;
         to.sin_port = htons(4399);
-        to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        if (::inet_pton(AF_INET, destination.c_str(), &to.sin_addr) != 1) {
+            close();
+            return false;
+        }
         if (::connect(fd, reinterpret_cast<sockaddr*>(&to), sizeof(to)) == 0) {
             const int on = 1;
             ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof(on));

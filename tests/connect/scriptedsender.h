@@ -19,6 +19,8 @@ public:
 
     // Connects to 127.0.0.1:4399, from `source` when given (another loopback address, say 127.0.0.2).
     bool connectTo(const char* source = nullptr, int timeoutMs = 5000);
+    // Another computer's address for connectTo() instead of loopback.
+    void setDestination(const std::string& address) { destination = address; }
     void close();
     bool isOpen() const { return fd >= 0; }
 
@@ -68,4 +70,5 @@ private:
 
     int fd = -1;
     std::string key;
+    std::string destination = "127.0.0.1";
 };

@@ -28,6 +28,7 @@
 #include "connect/oldpcconnectpage.h"
 #include "connect/oldpcview.h"
 #include "connect/pcitem.h"
+#include "net/announcer.h"
 #include "wizarddriver.h"
 
 namespace {
@@ -130,6 +131,13 @@ public:
                 + utf8(WizardDriver::label(page, "bytesL")) + "|" + utf8(WizardDriver::label(page, "speedL")));
         } else if (command == "shot") {
             driver.reply(driver.saveShot(QString::fromStdString(arg)) ? "shot" : "error cannot save " + arg);
+        } else if (command == "withhold") {
+            // A receiver that leaves abilities out of its announcement, as one built from the protocol alone.
+            withholdCapabilities(static_cast<uint32_t>(std::strtoul(arg.c_str(), nullptr, 0)));
+            driver.reply("withheld");
+        } else if (command == "shows") {
+            // "shows yes" when a visible label of the window holds the text.
+            driver.reply(showsText(QString::fromStdString(arg)) ? "shows yes" : "shows no");
         } else if (command == "quit") {
             driver.reply("bye");
             QCoreApplication::quit();
@@ -235,6 +243,16 @@ private:
         if (ended) {
             driver.reply(pressed ? "failed " + utf8(boxText) : std::string("pairing"));
         }
+    }
+
+    bool showsText(const QString& text)
+    {
+        for (QLabel* label : driver.window().findChildren<QLabel*>()) {
+            if (label->isVisible() && label->text().contains(text)) {
+                return true;
+            }
+        }
+        return false;
     }
 
     // The longest time between two ticks of a 5 ms timer on the GUI thread, from now on.
