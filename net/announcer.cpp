@@ -28,7 +28,7 @@ Announcement localAnnouncement()
         a.hostName = host;
     }
     a.distro = getdistroname();
-    a.capabilities = CapabilityMark::Entries;
+    a.capabilities = CapabilityMark::Entries | CapabilityMark::Secure;
     return a;
 }
 

@@ -14,6 +14,7 @@ namespace Ui {
 class TransferPage;
 }
 
+class QLabel;
 class QMovie;
 
 // The page shown on both computers while data moves: the two computers, the dots between them, what is
@@ -42,6 +43,10 @@ public:
     void countFile();
     // The run is over: the figures stop with the average speed in place of the current one.
     void finishCounting();
+
+    // Whether the connection is encrypted, in a line under the figures; empty hides it. GUI thread.
+    void setChannelText(const QString& text);
+    QString channelText() const;
 
     // How often the figures are redrawn while a run is counted.
     static constexpr int figuresTickMs = 250;
@@ -73,6 +78,7 @@ private:
 
     Ui::TransferPage* ui;
     QMovie* loadingMovie;
+    QLabel* channel = nullptr;
     // The current item changes hundreds of times a second with small files; the line is redrawn at most
     // once per tick, always ending on the latest text.
     QTimer textTick;
