@@ -25,6 +25,7 @@
 #include "app/mainwindow.h"
 #include "connect/oldpcconnectpage.h"
 #include "net/announcer.h"
+#include "net/capabilitymark.h"
 #include "report/resultpage.h"
 #include "wizarddriver.h"
 
@@ -32,8 +33,6 @@ namespace {
 
 const std::string Marker = "@@BENCH@@";
 constexpr int StepTimeoutMs = 600000;
-// The announcement's capability bit that offers the secure channel.
-constexpr uint32_t SecureChannelBit = 1u << 1;
 
 double cpuSeconds()
 {
@@ -125,7 +124,7 @@ public:
         } else if (command == "withhold" && arg == "secure") {
             // The receiver of a plain run: it does not announce the secure channel, so the sender speaks the
             // protocol as written to it.
-            withholdCapabilities(SecureChannelBit);
+            withholdCapabilities(CapabilityMark::Secure);
             driver.reply("withheld");
         } else if (command == "shows") {
             driver.reply(showsText(QString::fromStdString(arg)) ? "shows yes" : "shows no");
