@@ -195,8 +195,8 @@ int64_t Client::sendSealed(const char* data, unsigned long size, int flags, Pend
         }
         done += piece;
         const int more = done < size ? MSG_MORE : flags;
-        const int64_t r = sendRaw(secure->sealed.constData(), static_cast<unsigned long>(secure->sealed.size()),
-            true, more, reader);
+        const int64_t r = sendRaw(
+            secure->sealed.constData(), static_cast<unsigned long>(secure->sealed.size()), true, more, reader);
         if (r < 0 || state != Connected) {
             return -1;
         }
@@ -308,7 +308,8 @@ int64_t Client::fillOpened()
         secure->opened.clear();
         secure->taken = 0;
     } else if (secure->taken >= SecureReadBytes) {
-        secure->opened.erase(secure->opened.begin(), secure->opened.begin() + static_cast<std::ptrdiff_t>(secure->taken));
+        secure->opened.erase(
+            secure->opened.begin(), secure->opened.begin() + static_cast<std::ptrdiff_t>(secure->taken));
         secure->taken = 0;
     }
     char chunk[16384];
@@ -337,8 +338,8 @@ int64_t Client::fillOpened()
     for (;;) {
         const SecureChannel::Read read = secure->channel.next(secure->message);
         if (read == SecureChannel::Read::Message) {
-            secure->opened.insert(
-                secure->opened.end(), secure->message.constData(), secure->message.constData() + secure->message.size());
+            secure->opened.insert(secure->opened.end(), secure->message.constData(),
+                secure->message.constData() + secure->message.size());
             continue;
         }
         if (read == SecureChannel::Read::Broken) {

@@ -400,7 +400,8 @@ void ReceiverEngine::openSecure(
             return;
         }
         session.ticket = 0;
-        session.pairing = std::make_unique<SecureHandshake>(SecureHandshake::Role::Responder, QByteArray::fromStdString(code));
+        session.pairing
+            = std::make_unique<SecureHandshake>(SecureHandshake::Role::Responder, QByteArray::fromStdString(code));
     } else {
         // Only the sender of the migration that ended last, within the window, by its secret; any other
         // hears "no such secret" and may still give the code.

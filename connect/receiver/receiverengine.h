@@ -89,8 +89,8 @@ private:
     void wrongCode();
     // A connection that opened with a secure prefix: waits for the whole opening, then answers it (a
     // pairing only at the pairing pace).
-    void openSecure(TCP::Client* client, Session& session, SecureHandshake::Opening kind, int available,
-        Clock::time_point now);
+    void openSecure(
+        TCP::Client* client, Session& session, SecureHandshake::Opening kind, int available, Clock::time_point now);
     // Feeds what arrived to the running handshake and acts on its end.
     void stepSecure(TCP::Client* client, Session& session, Clock::time_point now);
     void settleSecure(TCP::Client* client, Session& session);

@@ -114,6 +114,15 @@ public:
             }
         } else if (command == "pages") {
             replyPages();
+        } else if (command == "channel") {
+            // "channel <pairing page>|<transfer page>|<report page>" of this computer's role.
+            const bool receiving = driver.receiverPage()->isVisible();
+            QWidget* role = receiving ? static_cast<QWidget*>(driver.receiverPage()) : driver.senderPage();
+            const char* transfer = receiving ? "page_3" : "page_4";
+            const char* report = receiving ? "page_4" : "page_5";
+            driver.reply("channel " + utf8(WizardDriver::label(role->findChild<QWidget*>("page_2"), "channel")) + "|"
+                + utf8(WizardDriver::label(role->findChild<QWidget*>(transfer), "channel")) + "|"
+                + utf8(WizardDriver::label(role->findChild<QWidget*>(report), "channelL")));
         } else if (command == "again") {
             if (driver.transferAgain()) {
                 driver.reply("selecting " + utf8(WizardDriver::label(driver.senderPage(), "selectedFile")));
