@@ -79,13 +79,17 @@ private:
         const int own = ::open("/proc/thread-self/ns/net", O_RDONLY | O_CLOEXEC);
         const int there
             = ::open(QString("/proc/%1/ns/net").arg(senderComputer).toLocal8Bit().constData(), O_RDONLY | O_CLOEXEC);
-        QVERIFY(own >= 0 && there >= 0);
-        QVERIFY(::setns(there, CLONE_NEWNET) == 0);
-        const bool connected = script.connectTo(nullptr, 30000);
-        const bool back = ::setns(own, CLONE_NEWNET) == 0;
-        ::close(own);
-        ::close(there);
+        // Only this thread moves, and only for the connect: the socket stays in the sender's network.
+        const bool moved = own >= 0 && there >= 0 && ::setns(there, CLONE_NEWNET) == 0;
+        const bool connected = moved && script.connectTo(nullptr, 30000);
+        const bool back = !moved || ::setns(own, CLONE_NEWNET) == 0;
+        for (int fd : {own, there}) {
+            if (fd >= 0) {
+                ::close(fd);
+            }
+        }
         QVERIFY(back);
+        QVERIFY2(moved, "cannot enter the sender computer's network");
         QVERIFY(connected);
     }
 
@@ -165,7 +169,9 @@ private slots:
         Peer& sender = computers.sender();
         LinkCapture capture;
         std::string error;
-        QVERIFY2(capture.start(static_cast<pid_t>(receiver.pid()), "mvr0", error), error.c_str());
+        if (!capture.start(static_cast<pid_t>(receiver.pid()), "mvr0", error)) {
+            skipTest(QString::fromStdString("cannot record the link: " + error));
+        }
 
         QCOMPARE(expectReply(receiver, QString("withhold %1").arg(withheld), "withheld"), QString("withheld"));
         QCOMPARE(expectReply(receiver, "role", "ok"), QString("ok"));
