@@ -258,7 +258,10 @@ class Bench:
         self.hwm = {"sender": [], "receiver": []}
 
     # Movanta: two fresh wizards per run, paired through the real pages; only the transfer is timed.
-    def movanta(self, name, files, link):
+    # plain: the receiver leaves the secure channel out of its announcement, as a receiver built from the
+    # protocol alone would, so the same two programs run the migration unencrypted.
+    def movanta(self, name, files, link, plain=False):
+        label = "Movanta-plain" if plain else "Movanta"
         for d in (self.send_work, self.recv_work):
             shutil.rmtree(d, ignore_errors=True)
             os.makedirs(d)
@@ -269,6 +272,8 @@ class Bench:
         try:
             sender = Peer(self.args.peer, "sender", self.send_home, self.send_work, self.args.wrap,
                           link.on_sender() if link else ())
+            if plain:
+                receiver.command("withhold secure", "withheld")
             receiver.command("role", "ok")
             sender.command("role", "ok")
             receiver.command("settle", "settled")
@@ -281,22 +286,28 @@ class Bench:
             code = receiver.command("code", "code ").split()[1]
             sender.command("type " + code, "selecting")
             fields = sender.command("select", "selected").split()
-            if link is None:
+            if link is None and not plain:
                 self.scan_times.append((name, float(fields[1])))
                 self.stalls.append((name, int(fields[2])))
-            if name == "L" and link is None:
+            measure_memory = name == "L" and link is None and not plain
+            if measure_memory:
                 sender.command("hwmreset", "reset")
                 receiver.command("hwmreset", "reset")
             report = sender.command("start", "report").split()
             done = receiver.command("waitdone", "done")
             if report[2] != "2" or done != "done 0":
-                raise BenchError(f"Movanta {name}: the migration did not finish: {report} / {done}")
+                raise BenchError(f"{label} {name}: the migration did not finish: {report} / {done}")
             # Folders travel as entries of their own (with their times and modes) and are reported too.
             entries = files + sum(1 for _ in os.walk(os.path.join(self.send_home, name)))
             if report[3] != str(entries) or report[4] != "0":
-                raise BenchError(f"Movanta {name}: report says {report[3]} sent, {report[4]} failed; "
+                raise BenchError(f"{label} {name}: report says {report[3]} sent, {report[4]} failed; "
                                  f"{entries} expected ({files} files and their folders)")
-            if name == "L" and link is None:
+            # The pages say which kind of connection ran: a table must not compare plain with plain.
+            shown = "未加密：对方为旧版本" if plain else "加密连接"
+            for peer in (sender, receiver):
+                if peer.command("shows " + shown, "shows") != "shows yes":
+                    raise BenchError(f"{label} {name}: the {peer.role} does not show \"{shown}\"")
+            if measure_memory:
                 self.hwm["sender"].append(int(sender.command("hwm", "hwm").split()[1]))
                 self.hwm["receiver"].append(int(receiver.command("hwm", "hwm").split()[1]))
             seconds = float(report[1])
@@ -304,8 +315,11 @@ class Bench:
             if sender:
                 sender.close()
             receiver.close()
-        verify(os.path.join(self.send_home, name), os.path.join(self.recv_home, name), f"Movanta {name}")
+        verify(os.path.join(self.send_home, name), os.path.join(self.recv_home, name), f"{label} {name}")
         return seconds
+
+    def movanta_plain(self, name, files, link):
+        return self.movanta(name, files, link, plain=True)
 
     def tar(self, name, files, link, buffer=0):
         dst = self.tar_dst
@@ -497,7 +511,7 @@ def main():
                   f"{mdev:.3f} ms", flush=True)
         if None in links:
             bench.start_rsyncd()
-        everyone = [("Movanta", bench.movanta), ("tar|socat", bench.tar), ("tar|socat-b4M", bench.tar_big),
+        everyone = [("Movanta", bench.movanta), ("Movanta-plain", bench.movanta_plain), ("tar|socat", bench.tar), ("tar|socat-b4M", bench.tar_big),
                     ("rsync", bench.rsync)]
         if args.floor:
             everyone.append(("floor", bench.floor))
@@ -573,6 +587,9 @@ def report(results, links, bench):
             verdict = f" (target >= {want}) {'met' if ratio >= want else 'NOT met'}" if want else ""
             verdicts.append(f"{where} {name}: Movanta / faster tar {ratio:.2f}{verdict}; / tar {tar / med['Movanta']:.2f},"
                             f" / tar -b4M {big / med['Movanta']:.2f}")
+            if "Movanta-plain" in med:
+                verdicts.append(f"{where} {name}: Movanta-plain / faster tar {strongest / med['Movanta-plain']:.2f}; "
+                                f"encrypted reaches {med['Movanta-plain'] / med['Movanta']:.2f} of plain")
             if "floor" in med:
                 verdicts.append(f"{where} {name}: the one-round-trip floor reaches {strongest / med['floor']:.2f} of the "
                                 f"faster tar; Movanta reaches {med['floor'] / med['Movanta']:.2f} of the floor")

@@ -18,10 +18,14 @@
 #include <QApplication>
 #include <QDir>
 #include <QElapsedTimer>
+#include <QLabel>
 #include <QTimer>
 #include <QWidget>
 
+#include "app/mainwindow.h"
 #include "connect/oldpcconnectpage.h"
+#include "net/announcer.h"
+#include "net/capabilitymark.h"
 #include "report/resultpage.h"
 #include "wizarddriver.h"
 
@@ -117,6 +121,13 @@ public:
             driver.reply(resetPeakMemory() ? "reset" : "error cannot reset the peak");
         } else if (command == "hwm") {
             driver.reply("hwm " + peakMemory());
+        } else if (command == "withhold" && arg == "secure") {
+            // The receiver of a plain run: it does not announce the secure channel, so the sender speaks the
+            // protocol as written to it.
+            withholdCapabilities(CapabilityMark::Secure);
+            driver.reply("withheld");
+        } else if (command == "shows") {
+            driver.reply(showsText(QString::fromStdString(arg)) ? "shows yes" : "shows no");
         } else if (command == "quit") {
             driver.reply("bye");
             QCoreApplication::quit();
@@ -126,6 +137,17 @@ public:
     }
 
 private:
+    // True when a visible label of the window holds the text.
+    bool showsText(const QString& text)
+    {
+        for (QLabel* label : driver.window().findChildren<QLabel*>()) {
+            if (label->isVisible() && label->text().contains(text)) {
+                return true;
+            }
+        }
+        return false;
+    }
+
     // The application inventory runs package tools at start-up; a benchmark run begins after it, as a user
     // who has just opened the wizard would not yet have started either.
     void settle()

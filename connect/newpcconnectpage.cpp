@@ -200,6 +200,19 @@ void NewPCConnectPage::wrongCodesChanged(int count)
         Qt::QueuedConnection);
 }
 
+void NewPCConnectPage::channelChanged(bool encrypted)
+{
+    QMetaObject::invokeMethod(
+        this,
+        [this, encrypted] {
+            const QString text = encrypted ? tr("加密连接") : tr("未加密：对方为旧版本");
+            ui->page_2->setChannelText(text);
+            ui->page_3->setChannelText(text);
+            ui->page_4->setChannelText(text);
+        },
+        Qt::QueuedConnection);
+}
+
 void NewPCConnectPage::codeChanged(const std::string& code)
 {
     const QString text = QString::fromStdString(code);

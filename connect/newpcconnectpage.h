@@ -67,6 +67,7 @@ private:
     void bytesReceived(uint64_t bytes) override;
     void fileReceived() override;
     void packageInstalling(const std::string& name) override;
+    void channelChanged(bool encrypted) override;
     void showPairingNote();
 
     Ui::NewPCConnectPage* ui;

@@ -104,6 +104,8 @@ void OldPCConnectPage::Unload()
     connector.cancel();
     messageWait.cancel();
     awaiting = Awaiting::Nothing;
+    handshake.reset();
+    resumeSecret.reset();
     ui->page_2->setEnabled(true);
     if (connecting) {
         connecting = false;
@@ -156,7 +158,10 @@ void OldPCConnectPage::connectTo(PCItemInfo info)
     client = TCP::Client(info.address);
     // A receiver that still knows this sender sends its free space at once; a restarted one (or one whose
     // user went home) waits for the code instead. The connector tells which, without blocking the window.
-    connector.start(client, paired);
+    // After a secure pairing the reconnect proves the secret from it instead of relying on the address.
+    const bool marked = (info.capabilities & CapabilityMark::Secure) != 0;
+    const bool resumable = paired && (!marked || resumeSecret);
+    connector.start(client, resumable, marked ? resumeSecret : std::nullopt);
 }
 
 void OldPCConnectPage::connectFinished(int outcome)
@@ -172,9 +177,11 @@ void OldPCConnectPage::connectFinished(int outcome)
         return;
     }
     if (outcome == ReceiverConnector::Known) {
+        showChannel(client.secured());
         Paired();
     } else {
         paired = false;
+        showChannel((info.capabilities & CapabilityMark::Secure) != 0);
         ui->page_2->setForOldPC();
         listener.stop();
         emit setCurrentIndex(toInt(SenderView::Pairing));
@@ -195,6 +202,24 @@ void OldPCConnectPage::tryPair(QString code)
     }
     listener.stop();
     const QByteArray bytes = code.toUtf8();
+    if (secureTarget()) {
+        // The code never crosses the wire: it keys the handshake, whose opening no code can be taken for.
+        handshake = std::make_unique<SecureHandshake>(SecureHandshake::Role::Initiator, bytes);
+        const QByteArray opening = handshake->start();
+        if (opening.isEmpty()
+            || client.SendUnkeyed(opening.constData(), static_cast<unsigned long>(opening.size()), true) < 0
+            || client.state != TCP::Connected) {
+            handshake.reset();
+            client.Close();
+            connectionBroken();
+            return;
+        }
+        ui->page_2->setEnabled(false);
+        setCursor(Qt::BusyCursor);
+        awaiting = Awaiting::SecureReplyStart;
+        messageWait.expect(client, 1, ReplyLimitMs);
+        return;
+    }
     if (!Wire::sendCode(client, bytes.toStdString())) {
         connectionBroken();
         return;
@@ -219,6 +244,55 @@ void OldPCConnectPage::pairReplyArrived(const QByteArray& reply)
     ui->page_2->clearFocus();
     paired = true;
     Paired();
+}
+
+bool OldPCConnectPage::secureTarget() const
+{
+    return (lastTarget.capabilities & CapabilityMark::Secure) != 0;
+}
+
+void OldPCConnectPage::secureReplyArrived(const QByteArray& bytes, bool complete)
+{
+    const QByteArray out = handshake->feed(bytes);
+    if (handshake->state() == SecureHandshake::State::Running && !complete) {
+        // The first byte is a secure reply's: the rest of it.
+        awaiting = Awaiting::SecureReply;
+        messageWait.expect(client, SecureHandshake::ReplyBytes - 1, ReplyLimitMs);
+        return;
+    }
+    if (!out.isEmpty()) {
+        client.SendUnkeyed(out.constData(), static_cast<unsigned long>(out.size()), true);
+    }
+    ui->page_2->setEnabled(true);
+    unsetCursor();
+    const SecureHandshake::State state = handshake->state();
+    const SecureHandshake::Failure failure = handshake->failure();
+    if (state == SecureHandshake::State::Done && client.state == TCP::Connected) {
+        const SessionKeys keys = handshake->keys();
+        const QByteArray excess = handshake->takeExcess();
+        handshake.reset();
+        if (!client.Secure(keys, excess.constData(), static_cast<std::size_t>(excess.size()))) {
+            watchTimer.stop();
+            connectionBroken();
+            return;
+        }
+        resumeSecret = keys.resume;
+        ui->page_2->clearFocus();
+        paired = true;
+        Paired();
+        return;
+    }
+    handshake.reset();
+    if (state == SecureHandshake::State::Failed && failure == SecureHandshake::Failure::WrongCode
+        && client.state == TCP::Connected) {
+        // As after "S1": the user erases and types again, on this connection.
+        ui->page_2->setFocus(Qt::OtherFocusReason);
+        return;
+    }
+    // A receiver that offered the secure channel and answers otherwise ("S0", "S1" in plain) is not trusted.
+    watchTimer.stop();
+    client.Close();
+    connectionBroken();
 }
 
 void OldPCConnectPage::Paired()
@@ -265,6 +339,8 @@ void OldPCConnectPage::messageArrived(QByteArray bytes)
     awaiting = Awaiting::Nothing;
     if (what == Awaiting::PairReply) {
         pairReplyArrived(bytes);
+    } else if (what == Awaiting::SecureReplyStart || what == Awaiting::SecureReply) {
+        secureReplyArrived(bytes, what == Awaiting::SecureReply);
     } else if (what == Awaiting::FreeSpace) {
         freeSpaceArrived(bytes);
     }
@@ -273,6 +349,7 @@ void OldPCConnectPage::messageArrived(QByteArray bytes)
 void OldPCConnectPage::messageFailed()
 {
     awaiting = Awaiting::Nothing;
+    handshake.reset();
     ui->page_2->setEnabled(true);
     unsetCursor();
     // Reported once: the watch would otherwise find the same lost connection again.
@@ -366,6 +443,14 @@ void OldPCConnectPage::startRun(SendPlan plan)
     ui->page_4->showSkipped(0);
     ui->page_4->startCounting(plan.files.size(), fileBytes);
     worker.start(client, *observer, std::move(plan));
+}
+
+void OldPCConnectPage::showChannel(bool encrypted)
+{
+    const QString text = encrypted ? tr("加密连接") : tr("未加密：对方为旧版本");
+    ui->page_2->setChannelText(text);
+    ui->page_4->setChannelText(text);
+    ui->page_5->setChannelText(text);
 }
 
 void OldPCConnectPage::passwordMsgBox()

@@ -16,6 +16,8 @@
 #include "net/discoverylistener.h"
 #include "net/hosttable.h"
 #include "net/pciteminfo.h"
+#include "net/secure/securehandshake.h"
+#include "net/secure/sessionkeys.h"
 #include "net/tcpclient.h"
 #include "net/udpserver.h"
 #include "select/model/appinfo.h"
@@ -70,10 +72,16 @@ private slots:
     void messageFailed();
 
 private:
-    enum class Awaiting { Nothing, PairReply, FreeSpace };
+    // SecureReplyStart: the first byte of the secure reply, which tells a plain answer at once.
+    enum class Awaiting { Nothing, PairReply, SecureReplyStart, SecureReply, FreeSpace };
 
     void Paired();
     void pairReplyArrived(const QByteArray& reply);
+    void secureReplyArrived(const QByteArray& bytes, bool complete);
+    // The receiver announced the secure channel: pairing and "继续传输" go through it, never in plain.
+    bool secureTarget() const;
+    // Tells the pairing and transfer pages whether the connection is encrypted.
+    void showChannel(bool encrypted);
     void freeSpaceArrived(QByteArray bytes);
     void connectionBroken();
     // Shows the transfer page and starts the run (the selection's or the failed items').
@@ -89,6 +97,9 @@ private:
     // The receiver's answers, read without blocking the window.
     MessageWait messageWait;
     Awaiting awaiting = Awaiting::Nothing;
+    // The secure pairing running with the receiver, and the secret a reconnect within the window proves.
+    std::unique_ptr<SecureHandshake> handshake;
+    std::optional<SessionKeys::Key> resumeSecret;
     std::unique_ptr<PageSendObserver> observer;
     // The run "重新发送失败项" starts once the receiver has answered again.
     std::optional<SendPlan> pendingRetry;

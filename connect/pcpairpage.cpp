@@ -17,7 +17,24 @@ PCPairPage::PCPairPage(QWidget* parent) : QWidget(parent), ui(new Ui::PCPairPage
     ui->label_3->setMovie(loading);
     loading->start();
     setAccessibleName(tr("配对码"));
+    channel = new QLabel(this);
+    channel->setObjectName(QStringLiteral("channel"));
+    channel->setAlignment(Qt::AlignHCenter);
+    channel->hide();
+    ui->verticalLayout->addWidget(channel);
     updateAccessibleText();
+}
+
+void PCPairPage::setChannelText(const QString& text)
+{
+    channel->setText(text);
+    channel->setVisible(!text.isEmpty());
+    updateAccessibleText();
+}
+
+QString PCPairPage::channelText() const
+{
+    return channel->text();
 }
 
 void PCPairPage::updateAccessibleText()
@@ -31,6 +48,9 @@ void PCPairPage::updateAccessibleText()
     QString text = ui->label->text();
     if (!digits.isEmpty()) {
         text = tr("%1：%2").arg(text, digits.join(QLatin1Char(' ')));
+    }
+    if (channel && !channel->text().isEmpty()) {
+        text += QLatin1Char('\n') + channel->text();
     }
     setAccessibleDescription(text);
 }

@@ -29,6 +29,9 @@ public:
     QString code() const;
     // Shows the first six characters as digits; a shorter text empties the boxes.
     void code(QString text);
+    // Whether the connection is encrypted, in a line under the boxes; empty hides it.
+    void setChannelText(const QString& text);
+    QString channelText() const;
 
 signals:
     void codeReady(QString _code);
@@ -42,6 +45,7 @@ private:
     void updateAccessibleText();
 
     Ui::PCPairPage* ui;
+    QLabel* channel = nullptr;
     int count = 0;
     // Set by setForNewPC: the boxes hold the receiver's own code and keys leave them alone.
     bool showsOwnCode = false;

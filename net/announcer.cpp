@@ -1,5 +1,6 @@
 #include "net/announcer.h"
 
+#include <atomic>
 #include <cerrno>
 #include <chrono>
 
@@ -15,6 +16,8 @@ namespace {
 
 constexpr auto AnnouncePeriod = std::chrono::seconds(3);
 
+std::atomic<uint32_t> withheldCapabilities {0};
+
 } // namespace
 
 Announcement localAnnouncement()
@@ -25,7 +28,7 @@ Announcement localAnnouncement()
         a.hostName = host;
     }
     a.distro = getdistroname();
-    a.capabilities = CapabilityMark::Entries;
+    a.capabilities = CapabilityMark::Entries | CapabilityMark::Secure;
     return a;
 }
 
@@ -36,9 +39,16 @@ Announcer::~Announcer()
     stop();
 }
 
+void withholdCapabilities(uint32_t bits)
+{
+    withheldCapabilities = bits;
+}
+
 void Announcer::start(const char* target)
 {
-    start(localAnnouncement(), target);
+    Announcement content = localAnnouncement();
+    content.capabilities &= ~withheldCapabilities.load();
+    start(content, target);
 }
 
 void Announcer::start(const Announcement& content, const char* target, const char* source)

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <condition_variable>
+#include <cstdint>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -40,3 +41,7 @@ private:
 
 // This machine's announcement: its host name and getdistroname(), type 2.
 Announcement localAnnouncement();
+
+// Capability bits this process leaves out of what start() announces from now on, so a benchmark or test
+// peer can play a receiver without an ability (0 announces them all again). Not offered to users.
+void withholdCapabilities(uint32_t bits);

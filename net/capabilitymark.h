@@ -14,8 +14,10 @@ constexpr uint8_t Magic[2] = {0x4d, 0x43};
 constexpr uint8_t Version = 1;
 constexpr std::size_t Size = 12;
 
-// Bit 0: the receiver takes folder and link entries. Further bits are for later abilities.
+// Bit 0: the receiver takes folder and link entries. Bit 1: it offers the secure channel (pairing by
+// password-authenticated key exchange, then encrypted frames). Further bits are for later abilities.
 constexpr uint32_t Entries = 1u << 0;
+constexpr uint32_t Secure = 1u << 1;
 
 // Writes the mark into an encoded 66-byte announcement; false when neither name leaves room.
 bool write(char* announcement, uint32_t capabilities);

@@ -1,13 +1,19 @@
 #pragma once
 
 #include <atomic>
+#include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <mutex>
 #include <vector>
 
 #include <netinet/in.h>
 
+struct SessionKeys;
+
 namespace TCP {
+
+struct SecureLayer;
 
 // A user of a connection that keeps answers coming while it sends (several files in flight) takes them
 // off the socket whenever a send waits for room, so neither side ever waits for the other with full
@@ -27,7 +33,8 @@ enum ConnectionStates : int32_t {
     Closed = 2,
 };
 
-// One stream socket with the optional XOR layer and a small receive buffer. The record owns its descriptor
+// One stream socket with the optional XOR layer or, after a secure pairing, the encrypted frames, and a
+// small receive buffer. The record owns its descriptor
 // (closed on destruction), so it can be moved but not copied.
 struct Client
 {
@@ -95,17 +102,37 @@ struct Client
     // Closes the descriptor and sets Closed.
     void Close();
 
+    // From here on every Send/Recv of this connection travels as encrypted frames under `keys`; `arrived`
+    // are bytes already read past the handshake (they belong to the frames). The XOR key stays empty then.
+    // False when the frames cannot work here (libsodium missing): the record is closed.
+    bool Secure(const SessionKeys& keys, const char* arrived = nullptr, std::size_t arrivedSize = 0);
+    bool secured() const { return secure != nullptr; }
+    // Opened bytes wait in memory: readable although the socket itself may be quiet.
+    bool HasBuffered() const;
+
     // Wakes any thread blocked on this socket (shutdown) without releasing the descriptor; used by owners
     // that must stop a thread still reading it before closing.
     void Shutdown();
 
 private:
+    // The socket itself, below the secure layer.
+    int64_t sendRaw(const char* data, unsigned long size, bool all, int flags, PendingReader* reader);
+    int64_t recvRaw(unsigned long size, bool all, char* target);
+    int64_t sendSealed(const char* data, unsigned long size, int flags, PendingReader* reader);
+    int64_t recvOpened(unsigned long size, bool all, char* target);
+    // Reads what the socket has (without waiting) and opens the complete frames. >0: bytes read, 0: none
+    // there, -1: the connection ended (closed, or a frame failed to open) and the record is Closed.
+    int64_t fillOpened();
+    // A new socket starts without the secure layer.
+    void dropSecure();
+
     ConnectStep connectDone();
     ConnectStep connectFailed();
 
     // Shutdown may come from another thread while the user of the record closes it after an error; the
     // descriptor is released and shut down only under this lock, so a stale number is never shut down.
     std::mutex descriptorMutex;
+    std::unique_ptr<SecureLayer> secure;
 };
 
 } // namespace TCP

@@ -96,8 +96,8 @@ bool Server::serve(ServerCallback callback, void* arg)
             acceptPending();
         }
         wake.clear();
-        serviceClients(callback, arg, wake);
-        incoming = pause(wake);
+        const bool buffered = serviceClients(callback, arg, wake);
+        incoming = pause(wake, buffered);
     }
     stopped = 1;
     return true;
@@ -118,7 +118,7 @@ void Server::acceptPending()
 
 // Wakes at once for a new connection or for bytes a client is waiting to have read (a sender's next file
 // must not wait out the pause); otherwise comes back within a millisecond.
-bool Server::pause(const std::vector<int>& wake)
+bool Server::pause(const std::vector<int>& wake, bool buffered)
 {
     std::vector<pollfd> watched;
     watched.reserve(wake.size() + 1);
@@ -127,25 +127,28 @@ bool Server::pause(const std::vector<int>& wake)
         watched.push_back({fd, POLLIN, 0});
     }
     int ready;
-    while ((ready = ::poll(watched.data(), watched.size(), ServicePauseMs)) < 0 && errno == EINTR) { }
+    // Opened bytes of a secured connection wait in memory, where no poll sees them: no pause then.
+    const int pauseMs = buffered ? 0 : ServicePauseMs;
+    while ((ready = ::poll(watched.data(), watched.size(), pauseMs)) < 0 && errno == EINTR) { }
     // A failed poll says nothing; accepting once more is the safe side.
     return ready < 0 || (watched[0].revents & (POLLIN | POLLERR | POLLHUP)) != 0;
 }
 
-void Server::serviceClients(ServerCallback callback, void* arg, std::vector<int>& wake)
+bool Server::serviceClients(ServerCallback callback, void* arg, std::vector<int>& wake)
 {
+    bool buffered = false;
     for (std::size_t i = 0;; ++i) {
         Client* client = nullptr;
         {
             std::lock_guard<std::mutex> lock(clientsMutex);
             if (i >= clients.size()) {
-                return;
+                return buffered;
             }
             client = clients[i].get();
         }
         // Checked after Stop() has shut the clients down, so no callback starts on a client it missed.
         if (stopRequest) {
-            return;
+            return buffered;
         }
         const bool readable = Socket::waitReadable(client->socket, 0);
         const uint64_t readBefore = client->bytesRead;
@@ -153,8 +156,9 @@ void Server::serviceClients(ServerCallback callback, void* arg, std::vector<int>
         if (client->state != Connected) {
             std::lock_guard<std::mutex> lock(clientsMutex);
             clients.erase(clients.begin() + static_cast<std::ptrdiff_t>(i));
-            return;
+            return buffered;
         }
+        buffered = buffered || client->HasBuffered();
         // Bytes the callback left where they were (a code waiting its turn, a peer's close it did not look
         // at) would end every pause at once; such a client keeps the loop's plain pace.
         if (!readable || client->bytesRead != readBefore) {

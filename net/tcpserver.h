@@ -50,9 +50,10 @@ private:
     bool serve(ServerCallback callback, void* arg);
     void acceptPending();
     // Serves every client once; `wake` gets the sockets whose next bytes should end the loop's pause.
-    void serviceClients(ServerCallback callback, void* arg, std::vector<int>& wake);
-    // Returns whether the listening socket has a connection waiting.
-    bool pause(const std::vector<int>& wake);
+    // True when a client holds opened bytes in memory (its socket may be quiet, yet it has work).
+    bool serviceClients(ServerCallback callback, void* arg, std::vector<int>& wake);
+    // Returns whether the listening socket has a connection waiting; `buffered`: do not wait at all.
+    bool pause(const std::vector<int>& wake, bool buffered);
 
     // Asked to stop; unlike `stopped`, never cleared by a loop that starts late.
     std::atomic<bool> stopRequest {false};

@@ -69,6 +69,11 @@ ResultPage::ResultPage(QWidget* parent) : QScrollArea(parent), ui(new Ui::Result
     ui->setupUi(this);
     reportTimeText = ui->timeL->text();
     shownReportTimeText = reportTimeText;
+    channel = new QLabel(this);
+    channel->setObjectName(QStringLiteral("channelL"));
+    channel->setFont(ui->reportLocationL->font());
+    channel->hide();
+    ui->reportInfoLayout->addWidget(channel);
 
     // Announcements from the transfer thread reach the page queued; the records themselves are read from the log
     // here, so the tables are only ever touched on this thread.
@@ -275,4 +280,15 @@ QString ResultPage::copiesTimeText() const
 QString ResultPage::datedName(const QString& prefix) const
 {
     return getDatedName(prefix, copiesTimeText());
+}
+
+void ResultPage::setChannelText(const QString& text)
+{
+    channel->setText(text);
+    channel->setVisible(!text.isEmpty());
+}
+
+QString ResultPage::channelText() const
+{
+    return channel->text();
 }

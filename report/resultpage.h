@@ -40,6 +40,10 @@ public:
     void Clear();
     // Restores the working report files from the latest report's dated copies, before a further run.
     void SyncFile();
+    // Whether the migration's connection was encrypted, in the summary under the report's place; the
+    // report files keep their lines. Empty hides it.
+    void setChannelText(const QString& text);
+    QString channelText() const;
 
     // Set by the sender engine when a run begins.
     std::chrono::system_clock::time_point transferStartTime {};
@@ -87,6 +91,7 @@ private:
     QLabel* skippedCaption = nullptr;
     QLabel* skippedCount = nullptr;
     QPushButton* retryFailedBtn = nullptr;
+    QLabel* channel = nullptr;
     ReportLog reportLog;
     // The report time as the dated copies are named, whatever language the label speaks, and the label's
     // text for it. A label set otherwise names the copies itself.

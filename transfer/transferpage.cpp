@@ -37,6 +37,11 @@ TransferPage::TransferPage(QWidget* parent) : QWidget(parent), ui(new Ui::Transf
     connect(this, &TransferPage::updateInstallText, this, &TransferPage::setInstallText);
     ui->figures->hide();
     ui->installingL->hide();
+    channel = new QLabel(this);
+    channel->setObjectName(QStringLiteral("channel"));
+    channel->setAlignment(Qt::AlignHCenter);
+    channel->hide();
+    ui->gridLayout->addWidget(channel, ui->gridLayout->rowCount(), 0, 1, ui->gridLayout->columnCount());
 
     // Below the other lines, where the page has room to spare.
     skippedL = new QLabel(this);
@@ -202,4 +207,15 @@ void TransferPage::endFigures()
     ui->speedL->setText(figures.averageSpeedText());
     ui->timeLeftL->hide();
     setInstallText(QString());
+}
+
+void TransferPage::setChannelText(const QString& text)
+{
+    channel->setText(text);
+    channel->setVisible(!text.isEmpty());
+}
+
+QString TransferPage::channelText() const
+{
+    return channel->text();
 }

@@ -46,6 +46,10 @@ public:
     // Files of the run left out as already on the receiver and unchanged (0 hides the line). Any thread.
     void showSkipped(uint64_t files);
 
+    // Whether the connection is encrypted, in a line under the figures; empty hides it. GUI thread.
+    void setChannelText(const QString& text);
+    QString channelText() const;
+
     // How often the figures are redrawn while a run is counted.
     static constexpr int figuresTickMs = 250;
 
@@ -79,6 +83,7 @@ private:
     Ui::TransferPage* ui;
     QMovie* loadingMovie;
     QLabel* skippedL;
+    QLabel* channel = nullptr;
     // The current item changes hundreds of times a second with small files; the line is redrawn at most
     // once per tick, always ending on the latest text.
     QTimer textTick;

@@ -77,6 +77,7 @@ void ReceiverEngine::reset()
     owner = nullptr;
     resumeOpen = false;
     resumePeer = 0;
+    resumeSecret.reset();
     pageBeforeCode = -1;
     requestedPage = -1;
     lastProgress = -1;
@@ -108,6 +109,7 @@ void ReceiverEngine::connected(TCP::Client* client)
         if (Clock::now() <= resumeUntil) {
             session.trusted = true;
             owner = client;
+            events.channelChanged(false);
         }
     }
 
@@ -141,10 +143,9 @@ void ReceiverEngine::requestPage(ReceiverView view)
     events.showPage(index);
 }
 
-int ReceiverEngine::pendingCodeBytes(TCP::Client* client)
+int ReceiverEngine::peekBytes(TCP::Client* client, char* head, std::size_t size)
 {
-    char head[Wire::CodeLength];
-    const ssize_t n = ::recv(client->socket, head, sizeof(head), MSG_PEEK | MSG_DONTWAIT);
+    const ssize_t n = ::recv(client->socket, head, size, MSG_PEEK | MSG_DONTWAIT);
     if (n > 0) {
         return static_cast<int>(n);
     }
@@ -235,11 +236,31 @@ bool ReceiverEngine::giveWayIfFull(TCP::Client* client, Session& session, Clock:
 void ReceiverEngine::tryPair(TCP::Client* client, Session& session)
 {
     const Clock::time_point now = Clock::now();
-    const int pending = pendingCodeBytes(client);
-    if (pending < 0) {
+    if (session.pairing || session.resuming) {
+        if (owner != nullptr) {
+            // Another sender paired meanwhile; a guess already given counts when the connection is lost.
+            sendAway(client, session);
+            return;
+        }
+        stepSecure(client, session, now);
+        return;
+    }
+    char head[SecureHandshake::OpeningBytes];
+    const int peeked = peekBytes(client, head, sizeof(head));
+    if (peeked < 0) {
         client->Close();
         return;
     }
+    // A six-digit code never starts like a secure opening: its first byte tells.
+    if (peeked > 0) {
+        const SecureHandshake::Opening kind = SecureHandshake::classify(
+            QByteArray(head, std::min(peeked, static_cast<int>(SecureHandshake::PrefixBytes))));
+        if (kind != SecureHandshake::Opening::Plain) {
+            openSecure(client, session, kind, peeked, now);
+            return;
+        }
+    }
+    const int pending = std::min(peeked, static_cast<int>(Wire::CodeLength));
     if (pending > 0) {
         session.spoke = true;
     }
@@ -309,34 +330,177 @@ void ReceiverEngine::checkCode(TCP::Client* client, Session& session)
     session.codeStarted = false;
     if (!sameCode(offered, code)) {
         Wire::sendPairReply(*client, false);
-        ++wrongCodes;
-        if (wrongCodes >= limits.wrongCodesNewCode) {
-            // So many guesses: the odds of the next ones start afresh against a new code.
-            code = getPairingCode();
-            wrongCodes = 0;
-            events.codeChanged(code);
-            events.wrongCodesChanged(0);
-        } else if (wrongCodes >= limits.wrongCodesShown) {
-            events.wrongCodesChanged(wrongCodes);
+        wrongCode();
+        return;
+    }
+    Wire::sendPairReply(*client, true);
+    client->key.assign(code.begin(), code.end());
+    trust(client, session, nullptr);
+}
+
+void ReceiverEngine::wrongCode()
+{
+    ++wrongCodes;
+    if (wrongCodes >= limits.wrongCodesNewCode) {
+        // So many guesses: the odds of the next ones start afresh against a new code.
+        code = getPairingCode();
+        wrongCodes = 0;
+        events.codeChanged(code);
+        events.wrongCodesChanged(0);
+    } else if (wrongCodes >= limits.wrongCodesShown) {
+        events.wrongCodesChanged(wrongCodes);
+    }
+}
+
+void ReceiverEngine::trust(TCP::Client* client, Session& session, const SessionKeys* keys)
+{
+    paired = true;
+    session.trusted = true;
+    session.secure = keys != nullptr;
+    owner = client;
+    if (keys) {
+        session.resumeKey = keys->resume;
+    }
+    events.channelChanged(session.secure);
+    events.workChanged(QCoreApplication::translate("ReceiverEngine", "等待连接").toStdString());
+}
+
+void ReceiverEngine::openSecure(
+    TCP::Client* client, Session& session, SecureHandshake::Opening kind, int available, Clock::time_point now)
+{
+    session.spoke = true;
+    if (owner != nullptr) {
+        sendAway(client, session);
+        return;
+    }
+    // A reconnect proving its secret comes back quietly, as one by address does.
+    if (kind != SecureHandshake::Opening::Resume) {
+        showCodePage();
+    }
+    if (!session.codeStarted) {
+        session.codeStarted = true;
+        session.codeStartedAt = now;
+    }
+    if (available < SecureHandshake::OpeningBytes || kind == SecureHandshake::Opening::Incomplete) {
+        if (now - session.codeStartedAt > limits.codeLimit) {
+            sendAway(client, session);
         }
         return;
     }
-    paired = true;
-    session.trusted = true;
-    owner = client;
-    Wire::sendPairReply(*client, true);
-    client->key.assign(code.begin(), code.end());
-    events.workChanged(QCoreApplication::translate("ReceiverEngine", "等待连接").toStdString());
+    static_assert(SecureHandshake::OpeningBytes == ResumeHandshake::OpeningBytes, "one peek serves both openings");
+    if (kind == SecureHandshake::Opening::Pairing) {
+        // The answer lets the peer check one code: it waits for its turn at the pairing pace.
+        if (giveWayIfFull(client, session, now, true)) {
+            return;
+        }
+        if (session.ticket == 0) {
+            session.ticket = throttle.takeTicket();
+        }
+        if (!throttle.tryAcquire(session.ticket, PairingThrottle::Clock::now())) {
+            return;
+        }
+        session.ticket = 0;
+        session.pairing
+            = std::make_unique<SecureHandshake>(SecureHandshake::Role::Responder, QByteArray::fromStdString(code));
+    } else {
+        // Only the sender of the migration that ended last, within the window, by its secret; any other
+        // hears "no such secret" and may still give the code.
+        const bool open = resumeSecret && Clock::now() <= resumeUntil && session.since >= resumeFrom;
+        session.resuming = std::make_unique<ResumeHandshake>(
+            ResumeHandshake::Role::Responder, open ? resumeSecret : std::optional<SessionKeys::Key>());
+    }
+    session.codeStarted = false;
+    stepSecure(client, session, now);
+}
+
+void ReceiverEngine::stepSecure(TCP::Client* client, Session& session, Clock::time_point now)
+{
+    char bytes[SecureHandshake::OpeningBytes];
+    const int64_t n = client->RecvPending(bytes, sizeof(bytes));
+    if (n < 0) {
+        return; // lost; a guess already given counts there
+    }
+    if (n == 0) {
+        if (now - session.lastActive > limits.codeLimit) {
+            sendAway(client, session);
+        }
+        return;
+    }
+    session.lastActive = now;
+    const QByteArray in(bytes, static_cast<int>(n));
+    const QByteArray out = session.pairing ? session.pairing->feed(in) : session.resuming->feed(in);
+    if (!out.isEmpty() && client->SendUnkeyed(out.constData(), static_cast<unsigned long>(out.size()), true) < 0) {
+        return;
+    }
+    settleSecure(client, session);
+}
+
+void ReceiverEngine::settleSecure(TCP::Client* client, Session& session)
+{
+    if (session.pairing) {
+        SecureHandshake& run = *session.pairing;
+        if (run.state() == SecureHandshake::State::Running) {
+            return;
+        }
+        if (run.state() == SecureHandshake::State::Done) {
+            const SessionKeys keys = run.keys();
+            const QByteArray excess = run.takeExcess();
+            session.pairing.reset();
+            if (client->Secure(keys, excess.constData(), static_cast<std::size_t>(excess.size()))) {
+                trust(client, session, &keys);
+            }
+            return;
+        }
+        const bool guessed = run.guessTaken();
+        session.pairing.reset();
+        if (!guessed) {
+            sendAway(client, session); // no handshake at all: nothing was guessed
+            return;
+        }
+        // As after "S1": the sender may try again on this connection, each run at the pairing pace.
+        wrongCode();
+        return;
+    }
+    if (!session.resuming) {
+        return;
+    }
+    ResumeHandshake& run = *session.resuming;
+    if (run.state() == ResumeHandshake::State::Running) {
+        return;
+    }
+    if (run.state() == ResumeHandshake::State::Done) {
+        const SessionKeys keys = run.keys();
+        const QByteArray excess = run.takeExcess();
+        session.resuming.reset();
+        // One reconnect per migration's end, as by address.
+        resumeSecret.reset();
+        if (client->Secure(keys, excess.constData(), static_cast<std::size_t>(excess.size()))) {
+            trust(client, session, &keys);
+        }
+        return;
+    }
+    const bool unknown = run.failure() == ResumeHandshake::Failure::UnknownSecret;
+    session.resuming.reset();
+    if (!unknown) {
+        sendAway(client, session);
+    }
+    // Told "no such secret", the sender asks its user for the code on this connection.
 }
 
 void ReceiverEngine::openResume(TCP::Client* client)
 {
     auto found = sessions.find(client);
-    if (found == sessions.end() || found->second.peer == 0) {
+    if (found == sessions.end() || (found->second.peer == 0 && !found->second.secure)) {
         return;
     }
-    resumeOpen = true;
+    // A secure migration resumes only by its secret: its address alone proves nothing.
+    resumeOpen = !found->second.secure;
     resumePeer = found->second.peer;
+    if (found->second.secure) {
+        resumeSecret = found->second.resumeKey;
+    } else {
+        resumeSecret.reset();
+    }
     resumeFrom = Clock::now();
     resumeUntil = resumeFrom + limits.resumeWindow;
 }
@@ -687,6 +851,10 @@ void ReceiverEngine::forget(TCP::Client* client)
 
 void ReceiverEngine::connectionLost(TCP::Client* client, const Session& session)
 {
+    // A secure pairing that ends any other way after the peer had its guess counts as a wrong code.
+    if (session.pairing && session.pairing->guessTaken()) {
+        wrongCode();
+    }
     const bool migrating = owner == client;
     // Only a sender that went away while it was giving the code is news for this user: strangers sent
     // away here, and connections that never said a word (a port scanner's probe), are not.

@@ -4,6 +4,7 @@
 #include <chrono>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <unordered_map>
 #include <utility>
@@ -14,6 +15,9 @@
 #include "connect/receiver/leftoversweep.h"
 #include "connect/receiver/pairingthrottle.h"
 #include "connect/receiver/receiverlimits.h"
+#include "net/secure/resumehandshake.h"
+#include "net/secure/securehandshake.h"
+#include "net/secure/sessionkeys.h"
 
 namespace TCP {
 struct Client;
@@ -69,13 +73,29 @@ private:
         Clock::time_point codeStartedAt {};
         bool partial = false; // fewer than six bytes wait in the socket
         Clock::time_point partialSince {};
+        // A secure pairing or a reconnect proving the resume secret, one step per call.
+        std::unique_ptr<SecureHandshake> pairing;
+        std::unique_ptr<ResumeHandshake> resuming;
+        bool secure = false; // its migration travels encrypted
+        SessionKeys::Key resumeKey {};
     };
 
     Session& sessionFor(TCP::Client* client);
     void tryPair(TCP::Client* client, Session& session);
-    // Bytes waiting in an unpaired connection (up to a code's length); -1 when the peer has gone.
-    static int pendingCodeBytes(TCP::Client* client);
+    // Bytes waiting in an unpaired connection, copied to head (at most size); -1 when the peer has gone.
+    static int peekBytes(TCP::Client* client, char* head, std::size_t size);
     void checkCode(TCP::Client* client, Session& session);
+    // A wrong code, plain or in a secure pairing, towards the guessing pace's shown count and new code.
+    void wrongCode();
+    // A connection that opened with a secure prefix: waits for the whole opening, then answers it (a
+    // pairing only at the pairing pace).
+    void openSecure(
+        TCP::Client* client, Session& session, SecureHandshake::Opening kind, int available, Clock::time_point now);
+    // Feeds what arrived to the running handshake and acts on its end.
+    void stepSecure(TCP::Client* client, Session& session, Clock::time_point now);
+    void settleSecure(TCP::Client* client, Session& session);
+    // The connection is paired (or resumed); `keys` set for a secure one, which then switches on its frames.
+    void trust(TCP::Client* client, Session& session, const SessionKeys* keys);
     // When every place is taken, the unpaired connection that most deserves it gives its place up; true
     // when that was this one. codeWaiting: its code waits for its turn.
     bool giveWayIfFull(TCP::Client* client, Session& session, Clock::time_point now, bool codeWaiting = false);
@@ -125,6 +145,8 @@ private:
     uint32_t resumePeer = 0;
     Clock::time_point resumeFrom {}; // connections made before the end are not the resume
     Clock::time_point resumeUntil {};
+    // "继续传输" after a secure migration: its resume secret, proved by the reconnect instead of the address.
+    std::optional<SessionKeys::Key> resumeSecret;
     int wrongCodes = 0;
     // Unpaired connections per address, counted when every place is taken (kept to spare allocations).
     std::vector<std::pair<uint32_t, int>> placesHeld;

@@ -34,6 +34,8 @@ public:
     virtual void bytesReceived(uint64_t bytes) { static_cast<void>(bytes); }
     // One more file is done with, stored or not.
     virtual void fileReceived() { }
+    // A sender paired or resumed: whether its connection travels encrypted (false: a protocol-only peer).
+    virtual void channelChanged(bool encrypted) { static_cast<void>(encrypted); }
     // The installer works on this package now.
     virtual void packageInstalling(const std::string& name) { static_cast<void>(name); }
 };

@@ -20,11 +20,13 @@ void ReceiverConnector::setLimits(const Limits& newLimits)
     limits = newLimits;
 }
 
-void ReceiverConnector::start(TCP::Client& target, bool knownExpected)
+void ReceiverConnector::start(
+    TCP::Client& target, bool knownExpected, const std::optional<SessionKeys::Key>& resumeSecret)
 {
     cancel();
     client = &target;
     expectKnown = knownExpected;
+    secret = knownExpected ? resumeSecret : std::nullopt;
     attempt = 0;
     sinceStart.start();
     beginAttempt();
@@ -36,6 +38,7 @@ void ReceiverConnector::start(TCP::Client& target, bool knownExpected)
 void ReceiverConnector::cancel()
 {
     ticker.stop();
+    resume.reset();
     stage = Stage::Idle;
     client = nullptr;
 }
@@ -48,6 +51,7 @@ bool ReceiverConnector::busy() const
 void ReceiverConnector::beginAttempt()
 {
     ++attempt;
+    resume.reset();
     stage = Stage::Connecting;
     sinceStage.start();
     switch (client->BeginConnect()) {
@@ -103,7 +107,9 @@ void ReceiverConnector::tick()
         }
         [[fallthrough]];
     case Stage::Listening:
-        if (!expectKnown) {
+        if (secret) {
+            proveSecret();
+        } else if (!expectKnown) {
             finish(NeedsCode);
         } else if (client->WaitReadable(0)) {
             // Bytes, or a close that Paired() will find: either way this receiver answered as one that
@@ -116,9 +122,64 @@ void ReceiverConnector::tick()
     }
 }
 
+void ReceiverConnector::proveSecret()
+{
+    if (!resume) {
+        resume = std::make_unique<ResumeHandshake>(ResumeHandshake::Role::Initiator, secret);
+        const QByteArray opening = resume->start();
+        if (opening.isEmpty()
+            || client->SendUnkeyed(opening.constData(), static_cast<unsigned long>(opening.size()), true) < 0) {
+            client->Close();
+            finish(Failed);
+        }
+        return;
+    }
+    char bytes[ResumeHandshake::ReplyBytes];
+    const int64_t n = client->RecvPending(bytes, sizeof(bytes));
+    if (n < 0) {
+        finish(Failed);
+        return;
+    }
+    if (n > 0) {
+        const QByteArray out = resume->feed(QByteArray(bytes, static_cast<int>(n)));
+        if (!out.isEmpty() && client->SendUnkeyed(out.constData(), static_cast<unsigned long>(out.size()), true) < 0) {
+            finish(Failed);
+            return;
+        }
+    }
+    switch (resume->state()) {
+    case ResumeHandshake::State::Done: {
+        const QByteArray excess = resume->takeExcess();
+        if (client->Secure(resume->keys(), excess.constData(), static_cast<std::size_t>(excess.size()))) {
+            finish(Known);
+        } else {
+            finish(Failed);
+        }
+        return;
+    }
+    case ResumeHandshake::State::Failed:
+        // A receiver restarted meanwhile (or whose window closed) holds no secret: the code again, here.
+        if (resume->failure() == ResumeHandshake::Failure::UnknownSecret) {
+            finish(NeedsCode);
+        } else {
+            // A wrong proof, or plain bytes from a receiver that offered the secure channel: never trusted.
+            client->Close();
+            finish(Failed);
+        }
+        return;
+    case ResumeHandshake::State::Running:
+        if (sinceStage.elapsed() >= limits.knownAnswerMs) {
+            client->Close();
+            finish(Failed);
+        }
+        return;
+    }
+}
+
 void ReceiverConnector::finish(Outcome outcome)
 {
     ticker.stop();
+    resume.reset();
     stage = Stage::Idle;
     client = nullptr;
     emit finished(outcome);

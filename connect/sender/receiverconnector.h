@@ -1,8 +1,14 @@
 #pragma once
 
+#include <memory>
+#include <optional>
+
 #include <QElapsedTimer>
 #include <QObject>
 #include <QTimer>
+
+#include "net/secure/resumehandshake.h"
+#include "net/secure/sessionkeys.h"
 
 namespace TCP {
 struct Client;
@@ -42,8 +48,11 @@ public:
 
     void setLimits(const Limits& limits);
     // Starts connecting `client`, which holds the receiver's address and must outlive the attempt. With
-    // expectKnown, the connection is followed by the wait for the receiver's first bytes.
-    void start(TCP::Client& client, bool expectKnown);
+    // expectKnown, the connection is followed by the wait for the receiver's first bytes. With a resume
+    // secret as well, the connection proves it first (a receiver of this program that offered the secure
+    // channel): Known then means secured, and a receiver without the secret gives NeedsCode.
+    void start(TCP::Client& client, bool expectKnown,
+        const std::optional<SessionKeys::Key>& resumeSecret = std::optional<SessionKeys::Key>());
     // Drops a running attempt without a signal.
     void cancel();
     bool busy() const;
@@ -60,6 +69,8 @@ private:
     void beginAttempt();
     void attemptFailed();
     void finish(Outcome outcome);
+    // One step of the reconnect proving the resume secret.
+    void proveSecret();
 
     Limits limits;
     QTimer ticker;
@@ -68,5 +79,7 @@ private:
     TCP::Client* client = nullptr;
     Stage stage = Stage::Idle;
     bool expectKnown = false;
+    std::optional<SessionKeys::Key> secret;
+    std::unique_ptr<ResumeHandshake> resume;
     int attempt = 0;
 };

@@ -227,6 +227,14 @@
         <source>正在安装：</source>
         <translation>Installing: </translation>
     </message>
+    <message>
+        <source>加密连接</source>
+        <translation>Encrypted connection</translation>
+    </message>
+    <message>
+        <source>未加密：对方为旧版本</source>
+        <translation>Not encrypted: the other computer runs an older version</translation>
+    </message>
 </context>
 <context>
     <name>NewPCView</name>
@@ -280,6 +288,14 @@
     <message>
         <source>确定</source>
         <translation>OK</translation>
+    </message>
+    <message>
+        <source>加密连接</source>
+        <translation>Encrypted connection</translation>
+    </message>
+    <message>
+        <source>未加密：对方为旧版本</source>
+        <translation>Not encrypted: the other computer runs an older version</translation>
     </message>
 </context>
 <context>

@@ -165,6 +165,37 @@ private slots:
         QVERIFY2(left.isEmpty(), qPrintable(left.join('\n')));
     }
 
+    // Whether the connection is encrypted, as both roles' pages tell it.
+    void channelTextsSpeakEnglish_data()
+    {
+        QTest::addColumn<QString>("context");
+        QTest::addColumn<QString>("source");
+        QTest::addColumn<QString>("english");
+        for (const char* context : {"OldPCConnectPage", "NewPCConnectPage"}) {
+            QTest::newRow(qPrintable(QString(context) + ": encrypted"))
+                << context << QStringLiteral("加密连接") << QStringLiteral("Encrypted connection");
+            QTest::newRow(qPrintable(QString(context) + ": plain"))
+                << context << QStringLiteral("未加密：对方为旧版本")
+                << QStringLiteral("Not encrypted: the other computer runs an older version");
+        }
+    }
+
+    void channelTextsSpeakEnglish()
+    {
+        QFETCH(QString, context);
+        QFETCH(QString, source);
+        QFETCH(QString, english);
+        const QString shown = QCoreApplication::translate(context.toUtf8().constData(), source.toUtf8().constData());
+        QCOMPARE(shown, english);
+        PCPairPage pair;
+        pair.setChannelText(shown);
+        TransferPage transfer;
+        transfer.setChannelText(shown);
+        QStringList left = chineseTexts(&pair);
+        left << chineseTexts(&transfer);
+        QVERIFY2(left.isEmpty(), qPrintable(left.join('\n')));
+    }
+
     void failureReasonsAndTimesHaveEnglishWords_data()
     {
         QTest::addColumn<int>("result");

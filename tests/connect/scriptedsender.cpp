@@ -14,6 +14,8 @@
 #include <QThread>
 
 #include "net/crc32.h"
+#include "net/secure/resumehandshake.h"
+#include "net/secure/securehandshake.h"
 
 ScriptedSender::~ScriptedSender()
 {
@@ -27,6 +29,8 @@ void ScriptedSender::close()
         fd = -1;
     }
     key.clear();
+    channel.reset();
+    opened.clear();
 }
 
 bool ScriptedSender::connectTo(const char* source, int timeoutMs)
@@ -52,7 +56,10 @@ bool ScriptedSender::connectTo(const char* source, int timeoutMs)
         sockaddr_in to {};
         to.sin_family = AF_INET;
         to.sin_port = htons(4399);
-        to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        if (::inet_pton(AF_INET, destination.c_str(), &to.sin_addr) != 1) {
+            close();
+            return false;
+        }
         if (::connect(fd, reinterpret_cast<sockaddr*>(&to), sizeof(to)) == 0) {
             const int on = 1;
             ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof(on));
@@ -93,7 +100,120 @@ bool ScriptedSender::sendPlain(const std::string& bytes)
 
 bool ScriptedSender::send(const std::string& bytes)
 {
+    if (channel) {
+        return sendPlain(seal(bytes));
+    }
     return sendPlain(keyed(bytes));
+}
+
+std::string ScriptedSender::seal(const std::string& bytes)
+{
+    QByteArray frame;
+    if (!channel || !channel->seal(bytes.data(), bytes.size(), frame)) {
+        return std::string();
+    }
+    return frame.toStdString();
+}
+
+std::string ScriptedSender::recvOpened(std::size_t n, int timeoutMs)
+{
+    QElapsedTimer clock;
+    clock.start();
+    while (opened.size() < n && clock.elapsed() < timeoutMs) {
+        QByteArray message;
+        const SecureChannel::Read read = channel->next(message);
+        if (read == SecureChannel::Read::Message) {
+            opened.append(message.constData(), static_cast<std::size_t>(message.size()));
+            continue;
+        }
+        if (read != SecureChannel::Read::NeedMore) {
+            break;
+        }
+        const std::string more = recvPlain(1, timeoutMs - static_cast<int>(clock.elapsed()));
+        if (more.empty()) {
+            break;
+        }
+        channel->feed(more.data(), more.size());
+        // Whatever else already waits comes along without waiting.
+        pollfd p {fd, POLLIN, 0};
+        while (fd >= 0 && ::poll(&p, 1, 0) > 0) {
+            char buffer[65536];
+            const ssize_t r = ::recv(fd, buffer, sizeof(buffer), MSG_DONTWAIT);
+            if (r <= 0) {
+                break;
+            }
+            channel->feed(buffer, static_cast<std::size_t>(r));
+        }
+    }
+    const std::size_t take = std::min(n, opened.size());
+    const std::string got = opened.substr(0, take);
+    opened.erase(0, take);
+    return got;
+}
+
+std::string ScriptedSender::pairSecure(const std::string& code)
+{
+    SecureHandshake run(SecureHandshake::Role::Initiator, QByteArray::fromStdString(code));
+    const QByteArray opening = run.start();
+    if (!sendPlain(opening.toStdString())) {
+        return "no reply";
+    }
+    const std::string first = recvPlain(1);
+    if (first.empty()) {
+        return "no reply";
+    }
+    if (first[0] == 'S') {
+        return "plain reply";
+    }
+    const std::string rest = recvPlain(SecureHandshake::ReplyBytes - 1);
+    const QByteArray finish = run.feed(QByteArray::fromStdString(first + rest));
+    if (!finish.isEmpty()) {
+        sendPlain(finish.toStdString());
+    }
+    if (run.state() == SecureHandshake::State::Done) {
+        channel = std::make_unique<SecureChannel>(run.keys());
+        lastSecret = run.keys().resume;
+        key.clear();
+        return "done";
+    }
+    if (run.failure() == SecureHandshake::Failure::WrongCode) {
+        return "wrong code";
+    }
+    return rest.size() + 1 < std::size_t(SecureHandshake::ReplyBytes) ? "no reply" : "malformed";
+}
+
+std::string ScriptedSender::resumeSecure(const std::optional<SessionKeys::Key>& secret)
+{
+    ResumeHandshake run(ResumeHandshake::Role::Initiator, secret);
+    if (!sendPlain(run.start().toStdString())) {
+        return "no reply";
+    }
+    const std::string first = recvPlain(1);
+    if (first.empty()) {
+        return "no reply";
+    }
+    std::string reply = first;
+    if (first[0] != 0) {
+        reply += recvPlain(ResumeHandshake::ReplyBytes - 1);
+    }
+    const QByteArray finish = run.feed(QByteArray::fromStdString(reply));
+    if (!finish.isEmpty()) {
+        sendPlain(finish.toStdString());
+    }
+    if (run.state() == ResumeHandshake::State::Done) {
+        channel = std::make_unique<SecureChannel>(run.keys());
+        lastSecret = run.keys().resume;
+        key.clear();
+        return "done";
+    }
+    switch (run.failure()) {
+    case ResumeHandshake::Failure::UnknownSecret:
+        return "unknown";
+    case ResumeHandshake::Failure::WrongProof:
+        return "wrong proof";
+    default:
+        return "malformed";
+    }
 }
 
 std::string ScriptedSender::recvPlain(std::size_t n, int timeoutMs)
@@ -121,6 +241,9 @@ std::string ScriptedSender::recvPlain(std::size_t n, int timeoutMs)
 
 std::string ScriptedSender::recv(std::size_t n, int timeoutMs)
 {
+    if (channel) {
+        return recvOpened(n, timeoutMs);
+    }
     return keyed(recvPlain(n, timeoutMs));
 }
 

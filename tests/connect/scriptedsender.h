@@ -1,10 +1,14 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
+#include <optional>
 #include <random>
 #include <string>
 
 #include "net/filemeta.h"
+#include "net/secure/securechannel.h"
+#include "net/secure/sessionkeys.h"
 
 // The old computer as a test script: a raw loopback socket that speaks the migration protocol byte for
 // byte, with its own XOR layer, so the receiver is checked against the bytes and not against our own
@@ -19,6 +23,8 @@ public:
 
     // Connects to 127.0.0.1:4399, from `source` when given (another loopback address, say 127.0.0.2).
     bool connectTo(const char* source = nullptr, int timeoutMs = 5000);
+    // Another computer's address for connectTo() instead of loopback.
+    void setDestination(const std::string& address) { destination = address; }
     void close();
     bool isOpen() const { return fd >= 0; }
 
@@ -36,6 +42,18 @@ public:
 
     // The pairing reply to `code`, sent plain; the key is set when the reply is "S0".
     std::string pair(const std::string& code);
+
+    // The secure pairing on `code` as this program's sender runs it: "done" (from then on send and recv
+    // travel in encrypted frames), "wrong code", "plain reply" (the receiver answered "S0"/"S1" or the
+    // like), "no reply" or "malformed".
+    std::string pairSecure(const std::string& code);
+    // A reconnect proving the secret of the last secure pairing: "done", "unknown", "wrong proof",
+    // "no reply" or "malformed".
+    std::string resumeSecure(const std::optional<SessionKeys::Key>& secret);
+    std::optional<SessionKeys::Key> resumeSecret() const { return lastSecret; }
+    bool secured() const { return channel != nullptr; }
+    // The frame `send` would write for these bytes (sealed in turn: the next frame's counter moves on).
+    std::string seal(const std::string& bytes);
     // FreeSpaceMessage (total, free) read as one unit; false when it did not arrive.
     bool readFreeSpace(uint64_t& total, uint64_t& free, int timeoutMs = 10000);
     bool sendTransferHeader(uint64_t fileCount, uint64_t totalBytes);
@@ -65,7 +83,12 @@ public:
 
 private:
     std::string keyed(std::string bytes) const;
+    std::string recvOpened(std::size_t n, int timeoutMs);
 
     int fd = -1;
     std::string key;
+    std::unique_ptr<SecureChannel> channel;
+    std::string opened;
+    std::optional<SessionKeys::Key> lastSecret;
+    std::string destination = "127.0.0.1";
 };

@@ -22,7 +22,13 @@
 #include "connect/oldpcview.h"
 #include "connect/pcitem.h"
 #include "connect/pcpairpage.h"
+#include <random>
+
+#include "net/announcement.h"
 #include "net/byteorder.h"
+#include "net/capabilitymark.h"
+#include "net/secure/securechannel.h"
+#include "net/secure/securehandshake.h"
 #include "net/fileheader.h"
 #include "net/freespacemessage.h"
 #include "net/transferheader.h"
@@ -78,6 +84,30 @@ QString labelText(QWidget* root, const char* name)
 }
 
 const std::vector<char> Code {'3', '1', '4', '1', '5', '9'};
+
+PCItemInfo markedReceiverAt(const char* name, const char* ip)
+{
+    PCItemInfo info = receiverAt(name, ip);
+    info.capabilities = CapabilityMark::Entries | CapabilityMark::Secure;
+    return info;
+}
+
+// One secure pairing run as a receiver of this program answers it, with `code`; `opening` gets the bytes
+// the sender opened with. Returns the run's keys when it ended in Done.
+std::optional<SessionKeys> answerSecurely(ScriptedReceiver& r, const std::string& code, std::string* opening)
+{
+    SecureHandshake run(SecureHandshake::Role::Responder, QByteArray::fromStdString(code));
+    const std::string first = r.readRaw(SecureHandshake::OpeningBytes);
+    if (opening) {
+        *opening += first;
+    }
+    r.writeRaw(run.feed(QByteArray::fromStdString(first)).toStdString());
+    run.feed(QByteArray::fromStdString(r.readRaw(SecureHandshake::FinishBytes)));
+    if (run.state() != SecureHandshake::State::Done) {
+        return std::nullopt;
+    }
+    return run.keys();
+}
 
 std::string freeSpaceBytes(uint64_t total, uint64_t free)
 {
@@ -361,6 +391,166 @@ private slots:
         }
         page.Load();
         QTRY_VERIFY(cards(page).isEmpty());
+        page.Unload();
+    }
+
+    // A receiver that announced the secure channel: the code never crosses the wire, a wrong one takes the
+    // user back to typing, the right one pairs and the free space comes in a frame; both pages say
+    // "加密连接".
+    void markedReceiverPairsSecurely()
+    {
+        OldPCConnectPage page;
+        page.Load();
+        ScriptedReceiver receiver(4399);
+        std::string opened;
+        bool secondDone = false;
+        receiver.run([&](ScriptedReceiver& r) {
+            if (answerSecurely(r, "314159", &opened)) {
+                return; // the wrong code must not pair
+            }
+            const auto keys = answerSecurely(r, "314159", &opened);
+            if (!keys) {
+                return;
+            }
+            secondDone = true;
+            SecureChannel channel(*keys);
+            r.writeRaw(channel.seal(QByteArray::fromStdString(freeSpaceBytes(uint64_t(100) << 30, uint64_t(7) << 30)))
+                           .toStdString());
+        });
+        feed(page, {markedReceiverAt("study", "127.0.0.1")});
+        QTRY_COMPARE(cards(page).size(), 1);
+        QTest::mouseClick(cards(page).first(), Qt::LeftButton);
+        QTRY_COMPARE(stack(page)->currentIndex(), 1);
+        auto* pair = page.findChild<PCPairPage*>("page_2");
+        QCOMPARE(labelText(pair, "channel"), QString("加密连接"));
+        QTest::keyClicks(pair, "111111");
+        QTRY_VERIFY(pair->isEnabled());
+        QVERIFY(!page.paired);
+        QCOMPARE(stack(page)->currentIndex(), 1);
+        for (int i = 0; i < 6; ++i) {
+            QTest::keyClick(pair, Qt::Key_Backspace);
+        }
+        QTest::keyClicks(pair, "314159");
+        QTRY_VERIFY(page.paired);
+        QTRY_COMPARE(stack(page)->currentIndex(), 2);
+        receiver.finish();
+        QVERIFY(secondDone);
+        QVERIFY(page.client.secured());
+        QCOMPARE(labelText(page.findChild<QWidget*>("page_4"), "channel"), QString("加密连接"));
+        // Two openings of 57 bytes, and neither code in them, in plain or XORed with itself.
+        QCOMPARE(opened.size(), std::size_t(2 * SecureHandshake::OpeningBytes));
+        for (const std::string typed : {"111111", "314159"}) {
+            QVERIFY(opened.find(typed) == std::string::npos);
+        }
+        QCOMPARE(SecureHandshake::classify(QByteArray::fromStdString(opened.substr(0, 8))),
+            SecureHandshake::Opening::Pairing);
+        page.Unload();
+    }
+
+    // A receiver that announced the secure channel and then answers in plain, or a fake one that knows no
+    // code: never paired, nothing sent beyond the handshake.
+    void markedReceiverNeverTrustedOtherwise_data()
+    {
+        QTest::addColumn<QString>("answer");
+        QTest::newRow("plain S0") << "S0";
+        QTest::newRow("plain S1") << "S1";
+        QTest::newRow("own handshake without the code") << "fake";
+    }
+
+    void markedReceiverNeverTrustedOtherwise()
+    {
+        QFETCH(QString, answer);
+        OldPCConnectPage page;
+        QSignalSpy done(&page, &OldPCConnectPage::Done);
+        page.Load();
+        ScriptedReceiver receiver(4399);
+        std::string after;
+        receiver.run([&](ScriptedReceiver& r) {
+            if (answer == "fake") {
+                answerSecurely(r, "000000", nullptr);
+            } else {
+                // Taken for a code, as a receiver of the protocol alone would.
+                r.readRaw(6);
+                r.writeRaw(answer.toStdString());
+                r.readRaw(SecureHandshake::OpeningBytes - 6);
+            }
+            // Whatever else the sender sends now: nothing may come.
+            after = r.waitPending(1, 1000) ? r.readRaw(1) : std::string();
+        });
+        feed(page, {markedReceiverAt("study", "127.0.0.1")});
+        QTRY_COMPARE(cards(page).size(), 1);
+        QTest::mouseClick(cards(page).first(), Qt::LeftButton);
+        QTRY_COMPARE(stack(page)->currentIndex(), 1);
+        auto* pair = page.findChild<PCPairPage*>("page_2");
+        QTest::keyClicks(pair, "314159");
+        if (answer == "fake") {
+            // To the user a wrong code, as it is: the peer does not know this one.
+            QTRY_VERIFY(pair->isEnabled());
+            QTest::qWait(300);
+            QCOMPARE(done.count(), 0);
+            page.client.Close();
+        } else {
+            QTRY_COMPARE(done.count(), 1);
+            QCOMPARE(done.at(0).at(0).toInt(), 1);
+        }
+        receiver.finish();
+        QVERIFY(!page.paired);
+        QCOMPARE(after, std::string());
+        QVERIFY(stack(page)->currentIndex() <= 1);
+        page.Unload();
+    }
+
+    // Receivers heard with random bytes after their names' terminators, as one built from the protocol
+    // alone may leave them: never taken for one that offers the secure channel, so the code goes in plain.
+    void unmarkedReceiverGetsThePlainCode()
+    {
+        std::mt19937 random(22);
+        Announcement a;
+        a.hostName = "old-peer";
+        a.distro = "Debian GNU/Linux";
+        char datagram[Announcement::Size];
+        for (int round = 0; round < 20000; ++round) {
+            a.encode(datagram);
+            for (std::size_t i = a.hostName.size() + 1; i < Announcement::NameField; ++i) {
+                datagram[i] = static_cast<char>(random() & 0xff);
+            }
+            for (std::size_t i = Announcement::DistroOffset + a.distro.size() + 1; i < Announcement::TypeOffset; ++i) {
+                datagram[i] = static_cast<char>(random() & 0xff);
+            }
+            Announcement heard;
+            QVERIFY(Announcement::decode(datagram, sizeof(datagram), heard));
+            QVERIFY2((heard.capabilities & CapabilityMark::Secure) == 0, qPrintable(QString::number(round)));
+        }
+
+        OldPCConnectPage page;
+        page.Load();
+        ScriptedReceiver receiver(4399);
+        std::string typed;
+        receiver.run([&typed](ScriptedReceiver& r) {
+            typed = r.readRaw(6);
+            r.writeRaw("S0");
+            r.key = Code;
+            r.writeUnit(freeSpaceBytes(uint64_t(100) << 30, uint64_t(25) << 30));
+        });
+        {
+            HostTable heard;
+            bool changedNow = false;
+            sockaddr_in from = receiverAt("x", "127.0.0.1").address;
+            takeDatagram(heard, changedNow, datagram, sizeof(datagram), from, std::time(nullptr));
+            QCOMPARE(int(heard.size()), 1);
+            feed(page, {heard.begin()->second});
+        }
+        QTRY_COMPARE(cards(page).size(), 1);
+        QTest::mouseClick(cards(page).first(), Qt::LeftButton);
+        QTRY_COMPARE(stack(page)->currentIndex(), 1);
+        auto* pair = page.findChild<PCPairPage*>("page_2");
+        QCOMPARE(labelText(pair, "channel"), QString("未加密：对方为旧版本"));
+        QTest::keyClicks(pair, "314159");
+        QTRY_VERIFY(page.paired);
+        QTRY_COMPARE(stack(page)->currentIndex(), 2);
+        receiver.finish();
+        QCOMPARE(typed, std::string("314159"));
+        QVERIFY(!page.client.secured());
         page.Unload();
     }
 

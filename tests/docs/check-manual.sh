@@ -79,7 +79,7 @@ TOC
 # The topics a first-time user needs.
 for topic in 这是新电脑（接收数据） 这是旧电脑（发送数据） 配对码 用户数据 系统设置 应用程序 磁盘浏览器 \
     需要在新电脑输入密码 迁移报告 .succeed.txt .failed.txt 查看详情 传输成功列表 传输失败列表 继续传输 \
-    UDP43999 TCP4399 连接中断 可用空间 应用安装失败 混淆，但没有加密 信任的网络; do
+    UDP43999 TCP4399 连接中断 可用空间 应用安装失败 加密连接 未加密：对方为旧版本 混淆，但没有加密 信任的网络; do
     grep -qF "$topic" "$work/all" || fail "the manual does not mention $topic"
 done
 

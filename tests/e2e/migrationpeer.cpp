@@ -29,6 +29,7 @@
 #include "connect/oldpcconnectpage.h"
 #include "connect/oldpcview.h"
 #include "connect/pcitem.h"
+#include "net/announcer.h"
 #include "wizarddriver.h"
 
 namespace {
@@ -114,6 +115,15 @@ public:
             }
         } else if (command == "pages") {
             replyPages();
+        } else if (command == "channel") {
+            // "channel <pairing page>|<transfer page>|<report page>" of this computer's role.
+            const bool receiving = driver.receiverPage()->isVisible();
+            QWidget* role = receiving ? static_cast<QWidget*>(driver.receiverPage()) : driver.senderPage();
+            const char* transfer = receiving ? "page_3" : "page_4";
+            const char* report = receiving ? "page_4" : "page_5";
+            driver.reply("channel " + utf8(WizardDriver::label(role->findChild<QWidget*>("page_2"), "channel")) + "|"
+                + utf8(WizardDriver::label(role->findChild<QWidget*>(transfer), "channel")) + "|"
+                + utf8(WizardDriver::label(role->findChild<QWidget*>(report), "channelL")));
         } else if (command == "again") {
             if (driver.transferAgain()) {
                 driver.reply("selecting " + utf8(WizardDriver::label(driver.senderPage(), "selectedFile")));
@@ -136,6 +146,13 @@ public:
             driver.reply("armed");
         } else if (command == "shot") {
             driver.reply(driver.saveShot(QString::fromStdString(arg)) ? "shot" : "error cannot save " + arg);
+        } else if (command == "withhold") {
+            // A receiver that leaves abilities out of its announcement, as one built from the protocol alone.
+            withholdCapabilities(static_cast<uint32_t>(std::strtoul(arg.c_str(), nullptr, 0)));
+            driver.reply("withheld");
+        } else if (command == "shows") {
+            // "shows yes" when a visible label of the window holds the text.
+            driver.reply(showsText(QString::fromStdString(arg)) ? "shows yes" : "shows no");
         } else if (command == "quit") {
             driver.reply("bye");
             QCoreApplication::quit();
@@ -260,6 +277,16 @@ private:
         if (ended) {
             driver.reply(pressed ? "failed " + utf8(boxText) : std::string("pairing"));
         }
+    }
+
+    bool showsText(const QString& text)
+    {
+        for (QLabel* label : driver.window().findChildren<QLabel*>()) {
+            if (label->isVisible() && label->text().contains(text)) {
+                return true;
+            }
+        }
+        return false;
     }
 
     // The longest time between two ticks of a 5 ms timer on the GUI thread, from now on.

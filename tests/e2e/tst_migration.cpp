@@ -231,6 +231,15 @@ private slots:
         compareHomes();
     }
 
+    // Two copies of this program: the code never crossed the wire and the migration went encrypted; both
+    // sides say so on every page that tells.
+    void bothSidesSayEncrypted()
+    {
+        for (Peer* side : {sender, receiver}) {
+            QCOMPARE(expectReply(*side, "channel", "channel"), QString("channel 加密连接|加密连接|加密连接"));
+        }
+    }
+
     void reportFilesOnTheSender()
     {
         QCOMPARE(sortedReport(senderWork + "/.succeed.txt", 3), expectedPaths());
@@ -282,6 +291,8 @@ private slots:
         compareHomes();
         QCOMPARE(readFile(senderWork + "/.succeed.txt").count('\n'), firstRun + secondRun - skipped);
         QCOMPARE(sortedReport(senderWork + "/.skipped.txt", 1), unchanged);
+        // "继续传输" proved the secret of the pairing and stayed encrypted.
+        QCOMPARE(expectReply(*sender, "channel", "channel"), QString("channel 加密连接|加密连接|加密连接"));
     }
 
     void cleanupTestCase()

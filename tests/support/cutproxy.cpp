@@ -98,10 +98,18 @@ void CutProxy::arm(Direction direction, uint64_t afterBytes)
 {
     std::lock_guard<std::mutex> lock(mutex);
     armed = true;
+    flip = false;
     cutDirection = direction;
     cutAfter = afterBytes;
     counts[0] = counts[1] = 0;
     didCut = false;
+}
+
+void CutProxy::armFlip(Direction direction, uint64_t offset)
+{
+    arm(direction, offset);
+    std::lock_guard<std::mutex> lock(mutex);
+    flip = true;
 }
 
 uint64_t CutProxy::forwarded(Direction direction) const
@@ -165,7 +173,7 @@ void CutProxy::relay(int downstream, int upstream)
             bool cutHere = false;
             {
                 std::lock_guard<std::mutex> lock(mutex);
-                if (armed && cutDirection == direction) {
+                if (armed && !flip && cutDirection == direction) {
                     want = static_cast<std::size_t>(std::min<uint64_t>(want, cutAfter - counts[side]));
                     cutHere = want == 0;
                 }
@@ -180,6 +188,16 @@ void CutProxy::relay(int downstream, int upstream)
             if (n <= 0) {
                 return; // one side closed: close the other too
             }
+            {
+                std::lock_guard<std::mutex> lock(mutex);
+                const uint64_t at = counts[side];
+                if (armed && flip && cutDirection == direction && cutAfter >= at
+                    && cutAfter < at + static_cast<uint64_t>(n)) {
+                    buffer[cutAfter - at] ^= 0x10;
+                    armed = false;
+                    didCut = true;
+                }
+            }
             if (!writeAll(to, buffer, static_cast<std::size_t>(n))) {
                 return;
             }
@@ -187,7 +205,7 @@ void CutProxy::relay(int downstream, int upstream)
             {
                 std::lock_guard<std::mutex> lock(mutex);
                 counts[side] += static_cast<uint64_t>(n);
-                reached = armed && cutDirection == direction && counts[side] >= cutAfter;
+                reached = armed && !flip && cutDirection == direction && counts[side] >= cutAfter;
                 if (reached) {
                     armed = false;
                     didCut = true;

@@ -24,7 +24,10 @@ public:
     // False when the listening port cannot be bound.
     bool start();
     void arm(Direction direction, uint64_t afterBytes);
-    // True once the armed cut has happened.
+    // Instead of a cut: flips one bit of the byte at `offset` in that direction and goes on forwarding, as a
+    // party on the path that tampers with the stream would.
+    void armFlip(Direction direction, uint64_t offset);
+    // True once the armed cut (or flip) has happened.
     bool cut() const { return didCut; }
     uint64_t forwarded(Direction direction) const;
 
@@ -43,6 +46,7 @@ private:
     bool armed = false;
     Direction cutDirection = Direction::SenderToReceiver;
     uint64_t cutAfter = 0;
+    bool flip = false;
     uint64_t counts[2] {0, 0};
     std::atomic<bool> didCut {false};
 };

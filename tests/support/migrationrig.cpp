@@ -12,6 +12,8 @@
 
 #include <QCryptographicHash>
 
+#include "net/secure/resumehandshake.h"
+#include "net/secure/securehandshake.h"
 #include "net/wire.h"
 
 namespace MigrationRig {
@@ -159,7 +161,66 @@ Sender::Opened Sender::open(uint16_t port, const std::string& code, int timeoutM
         return Opened::ConnectFailed;
     }
     Watchdog watchdog(client, timeoutMs);
-    if (!paired) {
+    const auto sendBytes = [this](const QByteArray& bytes) {
+        return bytes.isEmpty()
+            || (client.SendUnkeyed(bytes.constData(), static_cast<unsigned long>(bytes.size()), true) >= 0
+                && client.state == TCP::Connected);
+    };
+    const auto recvBytes = [this](int n) {
+        QByteArray bytes(n, '\0');
+        client.RecvUnkeyed(static_cast<unsigned long>(n), true, bytes.data());
+        bytes.resize(static_cast<int>(client.length));
+        return bytes;
+    };
+    if (secure && paired && resumeSecret) {
+        ResumeHandshake run(ResumeHandshake::Role::Initiator, resumeSecret);
+        if (!sendBytes(run.start())) {
+            return Opened::PairingLost;
+        }
+        QByteArray reply = recvBytes(1);
+        if (reply.size() == 1 && reply[0] != '\0') {
+            reply += recvBytes(ResumeHandshake::ReplyBytes - 1);
+        }
+        if (!sendBytes(run.feed(reply))) {
+            return Opened::PairingLost;
+        }
+        if (run.state() != ResumeHandshake::State::Done) {
+            if (run.failure() != ResumeHandshake::Failure::UnknownSecret) {
+                return Opened::PairingLost;
+            }
+            // As the sender page does: the code, on this same connection.
+            paired = false;
+            resumeRefused = true;
+            if (code.empty()) {
+                return Opened::ResumeUnknown;
+            }
+        } else {
+            const QByteArray excess = run.takeExcess();
+            if (!client.Secure(run.keys(), excess.constData(), static_cast<std::size_t>(excess.size()))) {
+                return Opened::PairingLost;
+            }
+        }
+    }
+    if (secure && !paired) {
+        SecureHandshake run(SecureHandshake::Role::Initiator, QByteArray::fromStdString(code));
+        if (!sendBytes(run.start())) {
+            return Opened::PairingLost;
+        }
+        const QByteArray reply = recvBytes(SecureHandshake::ReplyBytes);
+        const QByteArray finish = run.feed(reply);
+        if (reply.size() < SecureHandshake::ReplyBytes || !sendBytes(finish)) {
+            return Opened::PairingLost;
+        }
+        if (run.state() != SecureHandshake::State::Done) {
+            return run.failure() == SecureHandshake::Failure::WrongCode ? Opened::WrongCode : Opened::PairingLost;
+        }
+        const QByteArray excess = run.takeExcess();
+        if (!client.Secure(run.keys(), excess.constData(), static_cast<std::size_t>(excess.size()))) {
+            return Opened::PairingLost;
+        }
+        resumeSecret = run.keys().resume;
+        paired = true;
+    } else if (!paired) {
         if (!Wire::sendCode(client, code)) {
             return Opened::PairingLost;
         }

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -14,6 +15,7 @@
 #include "connect/sender/sendobserver.h"
 #include "connect/sender/sendsession.h"
 #include "connect/sender/sendworker.h"
+#include "net/secure/sessionkeys.h"
 #include "net/tcpclient.h"
 #include "net/tcpserver.h"
 
@@ -122,7 +124,9 @@ class Sender
 {
 public:
     ~Sender();
-    enum class Opened { Ready, ConnectFailed, PairingLost, WrongCode, FreeSpaceLost };
+    // ResumeUnknown: a secure reconnect that the receiver no longer knows, when no code is given to pair
+    // with instead (else the code is given on the same connection and resumeRefused tells).
+    enum class Opened { Ready, ConnectFailed, PairingLost, WrongCode, FreeSpaceLost, ResumeUnknown };
     // Gives up (PairingLost or FreeSpaceLost) when the receiver has not answered within timeoutMs.
     Opened open(uint16_t port, const std::string& code = Code, int timeoutMs = 60000);
     void start(SendPlan plan);
@@ -130,6 +134,10 @@ public:
     bool finish(int timeoutMs = 60000);
     RecordingObserver observer;
     bool paired = false;
+    // Pair by the secure handshake (a receiver that offers it) and resume by its secret.
+    bool secure = false;
+    std::optional<SessionKeys::Key> resumeSecret;
+    bool resumeRefused = false;
     TCP::Client client;
 
 private:

@@ -5,9 +5,14 @@
 #include <QElapsedTimer>
 #include <QSignalSpy>
 
+#include <memory>
+
 #include "connect/sender/receiverconnector.h"
+#include "net/freespacemessage.h"
+#include "net/secure/resumehandshake.h"
 #include "net/tcpclient.h"
 #include "net/tcpserver.h"
+#include "net/wire.h"
 #include "testmain.h"
 
 namespace {
@@ -30,6 +35,61 @@ void sayHello(TCP::Client* c, void*)
     if (c->bytesRead == 0 && c->length == 0) {
         c->SendUnkeyed("hi", 2, true);
         c->length = 1; // said once
+    }
+}
+
+// A receiver answering a reconnect that proves a resume secret, in one of several ways.
+struct ResumingReceiver
+{
+    enum Mode { Knows, Restarted, PlainFreeSpace, WrongProof };
+    Mode mode = Knows;
+    std::optional<SessionKeys::Key> secret;
+    std::unique_ptr<ResumeHandshake> run;
+    bool answered = false;
+};
+
+void answerResume(TCP::Client* c, void* arg)
+{
+    auto& r = *static_cast<ResumingReceiver*>(arg);
+    if (r.answered) {
+        return;
+    }
+    if (r.mode == ResumingReceiver::PlainFreeSpace) {
+        // A receiver that would resume by the address: its free space at once, in plain.
+        FreeSpaceMessage m;
+        m.total = 1000;
+        m.free = 500;
+        Wire::sendFreeSpace(*c, m);
+        r.answered = true;
+        return;
+    }
+    char bytes[128];
+    const int64_t n = c->RecvPending(bytes, sizeof(bytes));
+    if (n <= 0) {
+        return;
+    }
+    if (!r.run) {
+        r.run = std::make_unique<ResumeHandshake>(ResumeHandshake::Role::Responder,
+            r.mode == ResumingReceiver::Knows ? r.secret : std::optional<SessionKeys::Key>());
+    }
+    if (r.mode == ResumingReceiver::WrongProof) {
+        // Knows the secret's id (it saw the opening) but not the secret: its proof cannot match.
+        const QByteArray fake = QByteArray(1, '\1') + QByteArray(64, '\x5a');
+        c->SendUnkeyed(fake.constData(), fake.size(), true);
+        r.answered = true;
+        return;
+    }
+    const QByteArray out = r.run->feed(QByteArray(bytes, static_cast<int>(n)));
+    if (!out.isEmpty()) {
+        c->SendUnkeyed(out.constData(), out.size(), true);
+    }
+    if (r.run->state() == ResumeHandshake::State::Done) {
+        c->Secure(r.run->keys());
+        FreeSpaceMessage m;
+        m.total = 123456;
+        m.free = 654321;
+        Wire::sendFreeSpace(*c, m);
+        r.answered = true;
     }
 }
 
@@ -125,6 +185,54 @@ private slots:
             QVERIFY(clock.elapsed() >= 600);
         }
         QVERIFY(stall < 100);
+        server.Stop();
+    }
+
+    // "继续传输" after a secure pairing proves the secret: a receiver that holds it answers and the
+    // connection goes on encrypted; a restarted one says it knows no such secret and the code is asked for;
+    // a receiver answering in plain, or with a proof that does not match, is never trusted.
+    void resumeBySecret_data()
+    {
+        QTest::addColumn<int>("mode");
+        QTest::addColumn<int>("outcome");
+        QTest::newRow("receiver holds the secret") << int(ResumingReceiver::Knows) << int(ReceiverConnector::Known);
+        QTest::newRow("receiver restarted") << int(ResumingReceiver::Restarted) << int(ReceiverConnector::NeedsCode);
+        QTest::newRow("plain answer") << int(ResumingReceiver::PlainFreeSpace) << int(ReceiverConnector::Failed);
+        QTest::newRow("proof that does not match")
+            << int(ResumingReceiver::WrongProof) << int(ReceiverConnector::Failed);
+    }
+    void resumeBySecret()
+    {
+        QFETCH(int, mode);
+        QFETCH(int, outcome);
+        SessionKeys::Key secret {};
+        secret.fill(0x42);
+        ResumingReceiver receiver;
+        receiver.mode = static_cast<ResumingReceiver::Mode>(mode);
+        receiver.secret = secret;
+        TCP::Server server("0.0.0.0", Port);
+        QVERIFY(server.Listen(answerResume, &receiver, false));
+        TCP::Client client(loopback());
+        ReceiverConnector connector;
+        QSignalSpy finished(&connector, &ReceiverConnector::finished);
+        connector.start(client, true, secret);
+        const qint64 stall = longestStallUntil(finished, 8000);
+        QCOMPARE(finished.count(), 1);
+        QCOMPARE(finished.at(0).at(0).toInt(), outcome);
+        QVERIFY(stall < 100);
+        if (outcome == ReceiverConnector::Known) {
+            QVERIFY(client.secured());
+            FreeSpaceMessage m;
+            QVERIFY(Wire::recvFreeSpace(client, m));
+            QCOMPARE(m.total, uint64_t(123456));
+            QCOMPARE(m.free, uint64_t(654321));
+        } else if (outcome == ReceiverConnector::NeedsCode) {
+            // The code follows on this connection.
+            QCOMPARE(client.state.load(), TCP::Connected);
+            QVERIFY(!client.secured());
+        } else {
+            QVERIFY(client.state.load() != TCP::Connected);
+        }
         server.Stop();
     }
 
