@@ -70,6 +70,8 @@ public:
     static void setNetworkCheckHost(const QString& host);
 
 signals:
+    // Hands a snapshot of the selection over for one run: the receiver may take its contents (the paths
+    // move into the run's plan), so every emission carries a fresh snapshot.
     void Transfer(std::unordered_map<std::string, uint64_t>& fileMap, std::unordered_map<std::string, AppInfo>& appMap,
         uint64_t selectedFileSize);
     void AddFileItemAsync(QString filename, int type, qulonglong filesize);
