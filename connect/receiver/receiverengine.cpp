@@ -410,16 +410,25 @@ void ReceiverEngine::openSecure(
             ResumeHandshake::Role::Responder, open ? resumeSecret : std::optional<SessionKeys::Key>());
     }
     session.codeStarted = false;
+    session.handshakeTaken = 0;
     stepSecure(client, session, now);
 }
 
 void ReceiverEngine::stepSecure(TCP::Client* client, Session& session, Clock::time_point now)
 {
+    // Never more than the handshake's own bytes: after a wrong code the sender's next opening may follow its
+    // finish at once, and must stay in the socket for the next run instead of being swallowed by this one.
+    static_assert(SecureHandshake::OpeningBytes == ResumeHandshake::OpeningBytes
+            && SecureHandshake::FinishBytes == ResumeHandshake::FinishBytes,
+        "both handshakes take the same bytes from the sender");
+    constexpr int handshakeBytes = SecureHandshake::OpeningBytes + SecureHandshake::FinishBytes;
     char bytes[SecureHandshake::OpeningBytes];
-    const int64_t n = client->RecvPending(bytes, sizeof(bytes));
+    const int wanted = std::min(static_cast<int>(sizeof(bytes)), handshakeBytes - session.handshakeTaken);
+    const int64_t n = wanted > 0 ? client->RecvPending(bytes, static_cast<unsigned long>(wanted)) : 0;
     if (n < 0) {
         return; // lost; a guess already given counts there
     }
+    session.handshakeTaken += static_cast<int>(n);
     if (n == 0) {
         if (now - session.lastActive > limits.codeLimit) {
             sendAway(client, session);

@@ -76,6 +76,7 @@ private:
         // A secure pairing or a reconnect proving the resume secret, one step per call.
         std::unique_ptr<SecureHandshake> pairing;
         std::unique_ptr<ResumeHandshake> resuming;
+        int handshakeTaken = 0; // bytes of the running handshake taken off the socket
         bool secure = false; // its migration travels encrypted
         SessionKeys::Key resumeKey {};
     };
