@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include <fcntl.h>
 #include <sched.h>
 #include <sys/mount.h>
 #include <unistd.h>
@@ -85,6 +86,19 @@ int main(int argc, char* argv[])
         ::sethostname(name, sizeof name - 1);
     }
 
+    // The output folder is opened before a private /home may cover it (a build inside someone's home) and
+    // written through its descriptor from then on.
+    if (!QDir().mkpath(QString::fromLocal8Bit(outputArgument))) {
+        std::fprintf(stderr, "cannot make %s\n", outputArgument);
+        return 1;
+    }
+    const int outputFd = ::open(outputArgument, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (outputFd < 0) {
+        std::fprintf(stderr, "cannot open %s\n", outputArgument);
+        return 1;
+    }
+    const QString outputPath = QStringLiteral("/proc/self/fd/") + QString::number(outputFd);
+
     QTemporaryDir scratch;
     if (!scratch.isValid()) {
         std::fprintf(stderr, "cannot make a scratch folder\n");
@@ -108,11 +122,7 @@ int main(int argc, char* argv[])
     }
     // After the translation: the demo home's names follow the interface's language.
     makeDemoHome(home);
-    const QDir output(QString::fromLocal8Bit(outputArgument));
-    if (!QDir().mkpath(output.path())) {
-        std::fprintf(stderr, "cannot make %s\n", outputArgument);
-        return 1;
-    }
+    const QDir output(outputPath);
 
     MainWindow window;
     PageTour tour(window, output);
