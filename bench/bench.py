@@ -217,6 +217,15 @@ def tree_stats(root):
     return files, total
 
 
+def reported_entries(root):
+    """What Movanta's report counts for a tree: its files and, as entries of their own, its folders."""
+    files = folders = 0
+    for _, _, names in os.walk(root):
+        folders += 1
+        files += len(names)
+    return files + folders
+
+
 def verify(source, copy, label):
     """Byte-for-byte comparison of two trees, extra and missing files included."""
     result = subprocess.run(["diff", "-rq", "--no-dereference", source, copy], capture_output=True, text=True)
@@ -297,8 +306,7 @@ class Bench:
             done = receiver.command("waitdone", "done")
             if report[2] != "2" or done != "done 0":
                 raise BenchError(f"{label} {name}: the migration did not finish: {report} / {done}")
-            # Folders travel as entries of their own (with their times and modes) and are reported too.
-            entries = files + sum(1 for _ in os.walk(os.path.join(self.send_home, name)))
+            entries = reported_entries(os.path.join(self.send_home, name))
             if report[3] != str(entries) or report[4] != "0":
                 raise BenchError(f"{label} {name}: report says {report[3]} sent, {report[4]} failed; "
                                  f"{entries} expected ({files} files and their folders)")

@@ -15,7 +15,7 @@ import tempfile
 import time
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from bench import BenchError, Peer, machine, make_small, settle, verify  # noqa: E402
+from bench import BenchError, Peer, machine, make_small, reported_entries, settle, verify  # noqa: E402
 
 
 def make_many(root, count, rng):
@@ -140,8 +140,7 @@ def main():
             settle(os.path.join(recv_s, "S"))
 
         m = migrate(args.peer, many_home, recv_many, work, args.wrap)
-        # Folders travel as entries of their own and are reported with the files.
-        entries = files + sum(1 for _ in os.walk(os.path.join(many_home, "Many")))
+        entries = reported_entries(os.path.join(many_home, "Many"))
         if m["sent"] != entries or m["failed"] != 0:
             raise BenchError(f"report says {m['sent']} sent, {m['failed']} failed; {entries} expected "
                              f"({files} files and their folders)")
