@@ -373,9 +373,10 @@ void OldPCConnectPage::sendFiles(std::unordered_map<std::string, uint64_t>& file
     if ((fileMap.empty() && entries.empty() && appMap.empty()) || worker.running() || awaiting != Awaiting::Nothing) {
         return;
     }
-    // The view's snapshot is handed over for this run; its paths move into the plan.
-    startRun(
-        makeSendPlan(std::move(fileMap), entries, appMap, selectedFileSize, lastTarget.capabilities, homeFolder()));
+    // The selection page's own files are borrowed for the run, anything else is copied.
+    std::shared_ptr<const void> hold = ui->page_3->holdFiles(fileMap);
+    startRun(makeSendPlan(
+        fileMap, std::move(hold), entries, appMap, selectedFileSize, lastTarget.capabilities, homeFolder()));
 }
 
 void OldPCConnectPage::retryFailed()
@@ -435,13 +436,9 @@ void OldPCConnectPage::startRun(SendPlan plan)
     for (const auto& [path, kind] : plan.entryKinds) {
         sentKinds[path] = kind;
     }
-    uint64_t fileBytes = 0;
-    for (const auto& file : plan.files) {
-        fileBytes += file.second;
-    }
     observer->planned(plan.files.size(), plan.checkedApps.size());
     ui->page_4->showSkipped(0);
-    ui->page_4->startCounting(plan.files.size(), fileBytes);
+    ui->page_4->startCounting(plan.files.size(), plan.files.recordedBytes());
     worker.start(client, *observer, std::move(plan));
 }
 

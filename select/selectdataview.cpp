@@ -363,12 +363,16 @@ void SelectDataView::on_pushButton_clicked()
     if (box.clickedButton() != start) {
         return;
     }
-    // The engine copies what it is handed; a snapshot keeps the inventory thread out of that copy.
-    FileMap files;
-    AppMap apps;
-    uint64_t bytes = 0;
-    selection->snapshot(files, apps, bytes);
-    emit Transfer(files, apps, bytes);
+    // The files go as the selection holds them (no scan runs while the button is offered): the engine may
+    // borrow them through holdFiles instead of copying. The applications are a copy, out of the inventory
+    // thread's way.
+    AppMap apps = selection->appSnapshot();
+    emit Transfer(fileMap, apps, selectedFileSize);
+}
+
+std::shared_ptr<const void> SelectDataView::holdFiles(const FileMap& files)
+{
+    return selection->holdFiles(files);
 }
 
 // Application inventory.

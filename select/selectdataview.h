@@ -50,6 +50,9 @@ public:
     void setEntriesWanted(bool wanted);
     // The folders and links selected, for the transfer.
     EntryMap entrySnapshot();
+    // Lets a run borrow the selected files when `files` is this page's own fileMap (see
+    // SelectionModel::holdFiles); null otherwise.
+    std::shared_ptr<const void> holdFiles(const FileMap& files);
     void updateDiskSize(FreeSpaceMessage message);
     // Empties the selection before a new transfer.
     void Clear();
@@ -70,8 +73,8 @@ public:
     static void setNetworkCheckHost(const QString& host);
 
 signals:
-    // Hands a snapshot of the selection over for one run: the receiver may take its contents (the paths
-    // move into the run's plan), so every emission carries a fresh snapshot.
+    // Hands the selection over for one run: the files by reference to the page's own map (a receiver
+    // copies them or borrows them through holdFiles), the applications as a copy.
     void Transfer(std::unordered_map<std::string, uint64_t>& fileMap, std::unordered_map<std::string, AppInfo>& appMap,
         uint64_t selectedFileSize);
     void AddFileItemAsync(QString filename, int type, qulonglong filesize);

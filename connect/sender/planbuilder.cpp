@@ -4,16 +4,19 @@
 
 #include "net/capabilitymark.h"
 
-SendPlan makeSendPlan(FileMap files, const EntryMap& entries, const AppMap& apps, uint64_t selectedFileSize,
-    uint32_t receiverCapabilities, const std::optional<std::string>& home)
+SendPlan makeSendPlan(const FileMap& files, std::shared_ptr<const void> hold, const EntryMap& entries,
+    const AppMap& apps, uint64_t selectedFileSize, uint32_t receiverCapabilities,
+    const std::optional<std::string>& home)
 {
     SendPlan plan;
     plan.entriesUnderstood = (receiverCapabilities & CapabilityMark::Entries) != 0;
     plan.files.reserve(files.size() + (plan.entriesUnderstood ? entries.size() : 0));
-    // Node by node: each path changes hands without a copy, and the map shrinks as the plan grows.
-    while (!files.empty()) {
-        auto node = files.extract(files.begin());
-        plan.files.emplace_back(std::move(node.key()), node.mapped());
+    if (hold) {
+        plan.files.lend(files, std::move(hold));
+    } else {
+        for (const auto& [path, size] : files) {
+            plan.files.emplace_back(path, size);
+        }
     }
     if (plan.entriesUnderstood) {
         for (const auto& [path, kind] : entries) {

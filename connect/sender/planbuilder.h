@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 
@@ -8,7 +9,8 @@
 #include "select/model/selectionmodel.h"
 
 // The plan of one run from the selection and what the chosen receiver announced: folders and links only
-// when its capabilities say it takes them (CapabilityMark::Entries), after the files. The paths are moved
-// out of `files` (a million of them are worth not copying).
-SendPlan makeSendPlan(FileMap files, const EntryMap& entries, const AppMap& apps, uint64_t selectedFileSize,
-    uint32_t receiverCapabilities, const std::optional<std::string>& home);
+// when its capabilities say it takes them (CapabilityMark::Entries), after the files. With a hold on
+// `files` (SelectionModel::holdFiles) the plan borrows their paths; without one it copies them.
+SendPlan makeSendPlan(const FileMap& files, std::shared_ptr<const void> hold, const EntryMap& entries,
+    const AppMap& apps, uint64_t selectedFileSize, uint32_t receiverCapabilities,
+    const std::optional<std::string>& home);

@@ -9,6 +9,7 @@
 #include <utility>
 #include <vector>
 
+#include "connect/sender/planfiles.h"
 #include "connect/sender/resumeledger.h"
 #include "connect/sender/sendobserver.h"
 #include "net/filemeta.h"
@@ -17,10 +18,11 @@
 class FileSource;
 struct FileHeader;
 
-// Everything one send run needs, copied from the selection so that the selection may change meanwhile.
+// Everything one send run needs, copied from the selection (or lent by it, see PlanFiles) so that the
+// selection may change meanwhile.
 struct SendPlan
 {
-    std::vector<std::pair<std::string, uint64_t>> files; // path and size recorded at selection
+    PlanFiles files; // path and size recorded at selection
     std::vector<std::string> checkedApps; // checked package names, in selection order
     uint64_t appCount = 0; // applications listed, checked or not
     uint64_t selectedFileSize = 0;

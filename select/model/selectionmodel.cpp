@@ -99,19 +99,13 @@ uint64_t SelectionModel::addFile(const std::string& path, bool skipHidden, bool 
 
 void SelectionModel::startScan(const std::string& path, const ScanOptions& options)
 {
-    {
-        std::lock_guard<std::mutex> lock(selectionLock);
-        ++scanning;
-    }
+    ++scanning;
     emit scanStarted();
     auto job = std::make_unique<ScanJob>();
     ScanJob* running = job.get();
     running->thread = std::thread([this, running, path, options] {
         scanPath(path, options, true);
-        {
-            std::lock_guard<std::mutex> lock(selectionLock);
-            --scanning;
-        }
+        --scanning;
         running->finished = true;
         emit scanThreadEnded();
     });
@@ -134,7 +128,6 @@ void SelectionModel::joinEndedScans()
 
 int SelectionModel::scanCount()
 {
-    std::lock_guard<std::mutex> lock(selectionLock);
     return scanning;
 }
 
@@ -219,6 +212,7 @@ bool SelectionModel::recordFile(const std::string& path, uint64_t size)
         return false;
     }
     selectedFileSize += size;
+    countChanged();
     return true;
 }
 
@@ -241,6 +235,7 @@ void SelectionModel::recordEntry(const std::string& path, FileMeta::Kind kind)
         if (!entryMap.emplace(path, kind).second) {
             return;
         }
+        countChanged();
     }
     noteSelectionChanged();
 }
@@ -267,6 +262,7 @@ bool SelectionModel::removeFile(const std::string& path, bool keepSettings)
 {
     const std::string home = homePath();
     std::lock_guard<std::mutex> lock(selectionLock);
+    releaseHold();
     const auto found = fileMap.find(path);
     if (found != fileMap.end()) {
         selectedFileSize -= found->second;
@@ -288,11 +284,12 @@ bool SelectionModel::removeFile(const std::string& path, bool keepSettings)
             ++it;
         }
     }
-    if (fileMap.empty() && selectedFileSize != 0) {
+    const bool lostBytes = fileMap.empty() && selectedFileSize != 0;
+    if (lostBytes) {
         selectedFileSize = 0;
-        return true;
     }
-    return false;
+    countChanged();
+    return lostBytes;
 }
 
 bool SelectionModel::contains(const std::string& path)
@@ -305,19 +302,54 @@ void SelectionModel::clear()
 {
     uncheckAllApps();
     std::lock_guard<std::mutex> lock(selectionLock);
+    releaseHold();
     selectedFileSize = 0;
     fileMap.clear();
     entryMap.clear();
+    countChanged();
+}
+
+void SelectionModel::countChanged()
+{
+    countedItems = fileMap.size() + entryMap.size();
+    countedBytes = selectedFileSize;
+}
+
+std::shared_ptr<const void> SelectionModel::holdFiles(const FileMap& files)
+{
+    if (&files != &fileMap) {
+        return nullptr;
+    }
+    std::lock_guard<std::mutex> lock(selectionLock);
+    // One hold serves every run until the entries are handed over.
+    if (!heldFiles) {
+        heldFiles = std::make_shared<FileMap>();
+    }
+    return heldFiles;
+}
+
+void SelectionModel::releaseHold()
+{
+    if (heldFiles && heldFiles.use_count() > 1) {
+        // A moved map keeps its entries where they were: the runs' pointers stay good.
+        *heldFiles = std::move(fileMap);
+        fileMap = *heldFiles;
+    }
+    heldFiles.reset();
 }
 
 SelectionModel::Totals SelectionModel::totals()
 {
     changePending = false;
     Totals figures;
-    {
-        std::lock_guard<std::mutex> lock(selectionLock);
+    std::unique_lock<std::mutex> lock(selectionLock, std::try_to_lock);
+    if (lock.owns_lock()) {
         figures.files = fileMap.size() + entryMap.size();
         figures.bytes = selectedFileSize;
+        lock.unlock();
+    } else {
+        figures.files = countedItems;
+        figures.bytes = countedBytes;
     }
     figures.apps = selectedAppCount;
     return figures;
@@ -335,6 +367,12 @@ void SelectionModel::snapshot(FileMap& files, AppMap& apps, uint64_t& bytes)
     files = fileMap;
     apps = appMap;
     bytes = selectedFileSize;
+}
+
+AppMap SelectionModel::appSnapshot()
+{
+    std::lock_guard<std::mutex> lock(selectionLock);
+    return appMap;
 }
 
 // Application inventory.

@@ -77,6 +77,12 @@ public:
     bool isEmpty();
     // Copies of the selection for the engine, taken under the lock.
     void snapshot(FileMap& files, AppMap& apps, uint64_t& bytes);
+    AppMap appSnapshot();
+    // Lends the selected files to a run without copying them: while the returned hold lives, every entry
+    // of fileMap stays where it is and unchanged. A removal meanwhile first hands the entries over to the
+    // hold and goes on with a copy; an added file changes no entry. Null when `files` is not this
+    // selection's map. Call it while no scan runs, as the page's start button is only offered then.
+    std::shared_ptr<const void> holdFiles(const FileMap& files);
     EntryMap entrySnapshot();
     // Whether scans from now on keep folders and links (the chosen receiver takes them); without it links
     // inside a tree are skipped and folders only walked.
@@ -142,10 +148,20 @@ private:
     void recordEntry(const std::string& path, FileMeta::Kind kind);
     void scanLink(const std::string& path, const ScanOptions& options);
     void noteSelectionChanged();
+    // Under the lock, before entries of fileMap are removed: a hold still lent gets them (see holdFiles).
+    void releaseHold();
+    // The counts beside the maps, kept under the lock and read without it.
+    void countChanged();
 
-    // Guards fileMap, selectedFileSize, scanning, appMap and manualPackages.
+    // Guards fileMap, selectedFileSize, appMap and manualPackages.
     std::mutex selectionLock;
-    int scanning = 0;
+    std::atomic<int> scanning {0};
+    // Whoever holds a run's hold on fileMap's entries; emptied when the entries are handed over.
+    std::shared_ptr<FileMap> heldFiles;
+    // A scan that grows the maps holds the lock while they rehash (a fraction of a second at a million
+    // files); the page's figures come from these meanwhile.
+    std::atomic<std::size_t> countedItems {0};
+    std::atomic<uint64_t> countedBytes {0};
     std::atomic<bool> stopping {false};
     std::atomic<bool> changePending {false};
     std::atomic<bool> entriesWanted {false};

@@ -877,7 +877,7 @@ private slots:
         const FileMap files {{path("f.txt").toStdString(), 4}};
         const EntryMap entries {
             {path("empty").toStdString(), FileMeta::Kind::Folder}, {path("l").toStdString(), FileMeta::Kind::Link}};
-        const SendPlan plan = makeSendPlan(files, entries, AppMap(), 4, heard.capabilities, std::nullopt);
+        const SendPlan plan = makeSendPlan(files, nullptr, entries, AppMap(), 4, heard.capabilities, std::nullopt);
 
         TransferHeader transfer;
         std::vector<SeenFile> seen;
