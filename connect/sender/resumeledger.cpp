@@ -145,11 +145,19 @@ bool ResumeLedger::open(const std::string& receiver)
     if (fd < 0) {
         return false;
     }
+    // In pieces: a ledger of a million files is tens of megabytes of text.
+    constexpr std::size_t Piece = 1 << 16;
     std::string text = std::string(FirstLine) + '\n' + receiverLine + '\n';
+    bool written = true;
     for (const auto& [file, state] : confirmed) {
         text += entryLine(file, state);
+        if (text.size() >= Piece) {
+            written = written && writeAll(fd, text.data(), text.size());
+            text.clear();
+        }
     }
-    if (!writeAll(fd, text.data(), text.size()) || ::fsync(fd) != 0 || ::rename(temporary.c_str(), path.c_str()) != 0) {
+    written = written && writeAll(fd, text.data(), text.size());
+    if (!written || ::fsync(fd) != 0 || ::rename(temporary.c_str(), path.c_str()) != 0) {
         ::close(fd);
         fd = -1;
         ::unlink(temporary.c_str());
@@ -180,8 +188,18 @@ bool ResumeLedger::confirmedUnchanged(const std::string& file, const FileState& 
 
 void ResumeLedger::confirm(const std::string& file, const FileState& state)
 {
-    confirmed[file] = state;
+    // Only the file learns of a new confirmation: a run confirms each file once and asks before it sends,
+    // and a million remembered paths would cost the sender more than its whole selection.
+    const auto known = confirmed.find(file);
+    if (known != confirmed.end()) {
+        known->second = state;
+    }
     writeLine(entryLine(file, state));
+}
+
+void ResumeLedger::forgetLoaded()
+{
+    confirmed = {};
 }
 
 bool ResumeLedger::writeLine(const std::string& line)

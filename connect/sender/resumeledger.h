@@ -45,8 +45,10 @@ public:
     // True when `path` was confirmed with exactly this state.
     bool confirmedUnchanged(const std::string& path, const FileState& now) const;
 
-    // Remembers a confirmed file.
+    // Remembers a confirmed file: in the file at once, for the lookups above from the next open on.
     void confirm(const std::string& path, const FileState& state);
+    // Frees what open read, once the run has asked about every file.
+    void forgetLoaded();
 
     std::size_t size() const { return confirmed.size(); }
 

@@ -424,6 +424,7 @@ void SendSession::skipConfirmed(const SendPlan& plan)
             observer.itemSkipped(path, recordedSize);
         }
     }
+    ledger->forgetLoaded();
 }
 
 void SendSession::showProgress(uint64_t fileBytes, uint64_t divisor)
