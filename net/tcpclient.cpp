@@ -95,6 +95,9 @@ Client::Client(Client&& other) noexcept
     , length(std::exchange(other.length, 0))
     , bytesRead(std::exchange(other.bytesRead, 0))
     , secure(std::move(other.secure))
+    , ahead(std::move(other.ahead))
+    , aheadTaken(std::exchange(other.aheadTaken, 0))
+    , aheadEnd(std::exchange(other.aheadEnd, 0))
 {
     std::memcpy(buffer, other.buffer, sizeof(buffer));
 }
@@ -110,6 +113,9 @@ Client& Client::operator=(Client&& other) noexcept
         length = std::exchange(other.length, 0);
         bytesRead = std::exchange(other.bytesRead, 0);
         secure = std::move(other.secure);
+        ahead = std::move(other.ahead);
+        aheadTaken = std::exchange(other.aheadTaken, 0);
+        aheadEnd = std::exchange(other.aheadEnd, 0);
         std::memcpy(buffer, other.buffer, sizeof(buffer));
     }
     return *this;
@@ -125,6 +131,12 @@ bool Client::Secure(const SessionKeys& keys, const char* arrived, std::size_t ar
     secure = std::make_unique<SecureLayer>(keys);
     secure->sealed.reserve(static_cast<int>(FrameMessageBytes + 64));
     key.clear();
+    // Bytes already read ahead came before those the caller hands over: both belong to the frames.
+    if (aheadAvailable() > 0) {
+        secure->channel.feed(ahead.get() + aheadTaken, aheadAvailable());
+    }
+    ahead.reset();
+    aheadTaken = aheadEnd = 0;
     if (arrivedSize > 0) {
         secure->channel.feed(arrived, arrivedSize);
     }
@@ -142,12 +154,21 @@ bool Client::Secure(const SessionKeys& keys, const char* arrived, std::size_t ar
 
 bool Client::HasBuffered() const
 {
-    return secure && state == Connected && secure->available() > 0;
+    return state == Connected && ((secure && secure->available() > 0) || aheadAvailable() > 0);
+}
+
+void Client::ReadAhead()
+{
+    if (!ahead) {
+        ahead = std::make_unique<char[]>(ReadAheadBytes);
+    }
 }
 
 void Client::dropSecure()
 {
     secure.reset();
+    ahead.reset();
+    aheadTaken = aheadEnd = 0;
 }
 
 int64_t Client::Send(const char* data, unsigned long size, bool all, int flags)
@@ -258,6 +279,12 @@ int64_t Client::RecvPending(char* into, unsigned long size)
         secure->taken += n;
         return static_cast<int64_t>(n);
     }
+    if (aheadAvailable() > 0) {
+        const std::size_t n = std::min<std::size_t>(size, aheadAvailable());
+        std::memcpy(into, ahead.get() + aheadTaken, n);
+        aheadTaken += n;
+        return static_cast<int64_t>(n);
+    }
     ssize_t result;
     while ((result = ::recv(socket, into, size, MSG_DONTWAIT)) < 0 && errno == EINTR) { }
     if (result > 0) {
@@ -290,7 +317,9 @@ int64_t Client::RecvUnkeyed(unsigned long size, bool all, void* into)
     if (!into && size > BufferData) {
         size = BufferData;
     }
-    const int64_t result = secure ? recvOpened(size, all, target) : recvRaw(size, all, target);
+    const int64_t result = secure ? recvOpened(size, all, target)
+        : ahead                   ? recvAhead(size, all, target)
+                                  : recvRaw(size, all, target);
     if (!into) {
         buffer[length] = '\0';
     }
@@ -429,6 +458,59 @@ int64_t Client::recvRaw(unsigned long size, bool all, char* target)
         }
     }
     return result;
+}
+
+int64_t Client::recvAhead(unsigned long size, bool all, char* target)
+{
+    length = 0;
+    bool waited = false;
+    while (static_cast<unsigned long>(length) < size) {
+        const unsigned long rest = size - static_cast<unsigned long>(length);
+        if (aheadAvailable() > 0) {
+            const std::size_t n = std::min<std::size_t>(rest, aheadAvailable());
+            std::memcpy(target + length, ahead.get() + aheadTaken, n);
+            aheadTaken += n;
+            length += static_cast<int64_t>(n);
+            if (!all) {
+                break;
+            }
+            continue;
+        }
+        // A large rest goes straight to its place; anything smaller fills the piece first.
+        const bool direct = rest >= ReadAheadBytes;
+        char* into = direct ? target + length : ahead.get();
+        const ssize_t r = ::recv(socket, into, direct ? rest : ReadAheadBytes, MSG_DONTWAIT);
+        if (r > 0) {
+            bytesRead += static_cast<uint64_t>(r);
+            if (direct) {
+                length += r;
+                if (!all) {
+                    break;
+                }
+            } else {
+                aheadTaken = 0;
+                aheadEnd = static_cast<std::size_t>(r);
+            }
+        } else if (r == 0) {
+            Close();
+            return 0;
+        } else if (errno == EINTR) {
+            continue;
+        } else if (wouldBlock(errno)) {
+            if (!all && waited) {
+                return 0;
+            }
+            waited = true;
+            Socket::waitReadable(socket, RecvWaitMs);
+            if (state != Connected) {
+                return -1;
+            }
+        } else {
+            Close();
+            return -1;
+        }
+    }
+    return length;
 }
 
 bool Client::Connect()

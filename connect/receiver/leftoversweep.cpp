@@ -65,7 +65,9 @@ long long startOf(const std::string& process)
 
 std::string LeftoverSweep::prefix()
 {
-    return Stem + std::to_string(::getpid()) + "-";
+    // Asked for every file received; the process never changes its number.
+    static const std::string own = Stem + std::to_string(::getpid()) + "-";
+    return own;
 }
 
 bool LeftoverSweep::isDead(const std::string& folder, const std::string& name)

@@ -541,6 +541,8 @@ void ReceiverEngine::startMigration(TCP::Client* client, Session& session)
     if (!Wire::recvTransferHeader(*client, header)) {
         return;
     }
+    // From here on nothing peeks at the socket: the files are read in pieces, many small ones per call.
+    client->ReadAhead();
     filesLeft = header.fileCount;
     totalBytes = header.totalBytes;
     headerBytes += TransferHeader::Size;

@@ -29,11 +29,8 @@ FileSource::FileSource(const std::string& path)
         openStatus = Status::Unreadable;
         return;
     }
+    // A regular file ignores O_NONBLOCK, so it stays set: two system calls fewer per file.
     record = metaFromStat(info, FileMeta::Kind::File);
-    const int flags = ::fcntl(fd, F_GETFL);
-    if (flags != -1) {
-        ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
-    }
     openLength = static_cast<uint64_t>(info.st_size);
     openMode = static_cast<uint32_t>(info.st_mode) & 07777;
     openStatus = Status::Open;

@@ -55,6 +55,8 @@ private slots:
     void recvAllReturnsLastChunkAndTotalLength();
     void recvIntoCallerMemoryWritesNoTerminator();
     void recvInternalBufferIsCappedAt1024();
+    void readAheadServesAStreamOfMessagesFromPieces();
+    void readAheadKeepsWhatCameBeforeAClose();
 
     void peerGoneMovesToClosed_data();
     void peerGoneMovesToClosed();
@@ -227,6 +229,77 @@ void TcpClientTest::recvInternalBufferIsCappedAt1024()
     QCOMPARE(std::string(c.buffer, 1024), data.substr(0, 1024));
     c.Recv(976, true);
     QCOMPARE(std::string(c.buffer, 976), data.substr(1024));
+}
+
+// A receiver reading many small messages takes them from pieces of the stream: the same bytes, keyed per
+// call as without, with the rest held in memory and reported as readable.
+void TcpClientTest::readAheadServesAStreamOfMessagesFromPieces()
+{
+    TCP::Client c;
+    Fd peer;
+    QVERIFY(NetTest::connectRaw(c, peer));
+    c.key = bytes(QByteArray("\x11\x22\x33", 3));
+    c.ReadAhead();
+    std::string stream;
+    std::vector<std::string> messages;
+    for (int i = 0; i < 300; ++i) {
+        messages.push_back(std::string(std::size_t(i % 17 + 1), char('a' + i % 26)));
+    }
+    messages.push_back(std::string(3 * TCP::Client::ReadAheadBytes + 5, 'L')); // past a whole piece
+    messages.push_back("tail");
+    for (const std::string& m : messages) {
+        std::string keyed = m;
+        for (std::size_t i = 0; i < keyed.size(); ++i) {
+            keyed[i] = char(keyed[i] ^ c.key[i % c.key.size()]);
+        }
+        stream += keyed;
+    }
+    std::thread writer([&] { NetTest::writeRaw(peer.get(), stream); });
+    std::vector<char> into(messages[300].size());
+    for (std::size_t n = 0; n < messages.size(); ++n) {
+        c.Recv(messages[n].size(), true, into.data());
+        QCOMPARE(c.length, int64_t(messages[n].size()));
+        QCOMPARE(std::string(into.data(), messages[n].size()), messages[n]);
+        if (n == 0) {
+            // The first call took a piece: the next messages wait in memory, readable without the socket.
+            QVERIFY(c.HasBuffered());
+            QVERIFY(c.WaitReadable(0));
+        }
+    }
+    writer.join();
+    QVERIFY(!c.HasBuffered());
+    QCOMPARE(c.bytesRead, uint64_t(stream.size()));
+    QCOMPARE(c.state.load(), TCP::Connected);
+
+    // Unkeyed takes come from the piece first, then the socket.
+    QVERIFY(NetTest::writeRaw(peer.get(), "0123456789"));
+    char head[4] = {};
+    c.RecvUnkeyed(4, true, head);
+    QCOMPARE(std::string(head, 4), std::string("0123"));
+    char pending[16] = {};
+    QCOMPARE(c.RecvPending(pending, sizeof(pending)), int64_t(6));
+    QCOMPARE(std::string(pending, 6), std::string("456789"));
+    QCOMPARE(c.RecvPending(pending, sizeof(pending)), int64_t(0));
+    QCOMPARE(c.Recv(5, false), int64_t(0));
+    QCOMPARE(c.state.load(), TCP::Connected);
+}
+
+void TcpClientTest::readAheadKeepsWhatCameBeforeAClose()
+{
+    TCP::Client c;
+    Fd peer;
+    QVERIFY(NetTest::connectRaw(c, peer));
+    c.ReadAhead();
+    QVERIFY(NetTest::writeRaw(peer.get(), "firstsecond"));
+    peer.reset();
+    c.Recv(5, true);
+    QCOMPARE(std::string(c.buffer), std::string("first"));
+    QVERIFY(c.HasBuffered());
+    c.Recv(6, true);
+    QCOMPARE(std::string(c.buffer), std::string("second"));
+    QCOMPARE(c.Recv(1, true), int64_t(0));
+    QCOMPARE(c.state.load(), TCP::Closed);
+    QVERIFY(!c.HasBuffered());
 }
 
 void TcpClientTest::peerGoneMovesToClosed_data()
