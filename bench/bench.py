@@ -496,6 +496,8 @@ def main():
             raise SystemExit("emulated links make network namespaces and tap devices: run as root, or --links loopback")
     signal.signal(signal.SIGTERM, stopped)
 
+    if args.tmp:
+        os.makedirs(args.tmp, exist_ok=True)
     tmp = tempfile.mkdtemp(prefix="movanta-bench-", dir=args.tmp)
     bench = Bench(args, tmp)
     stash = os.path.join(tmp, "stash")

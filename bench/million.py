@@ -111,6 +111,8 @@ def main():
     parser.add_argument("--wrap", default="", help="command put in front of each wizard, {role} replaced")
     parser.add_argument("--skip-s", action="store_true", help="no S run to compare the rate with")
     args = parser.parse_args()
+    if args.tmp:
+        os.makedirs(args.tmp, exist_ok=True)
     work = tempfile.mkdtemp(prefix="movanta-million-", dir=args.tmp)
     rng = random.Random(20261208)
     print(f"Machine: {machine()}")
