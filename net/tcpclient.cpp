@@ -280,10 +280,7 @@ int64_t Client::RecvPending(char* into, unsigned long size)
         return static_cast<int64_t>(n);
     }
     if (aheadAvailable() > 0) {
-        const std::size_t n = std::min<std::size_t>(size, aheadAvailable());
-        std::memcpy(into, ahead.get() + aheadTaken, n);
-        aheadTaken += n;
-        return static_cast<int64_t>(n);
+        return static_cast<int64_t>(takeAhead(into, size));
     }
     ssize_t result;
     while ((result = ::recv(socket, into, size, MSG_DONTWAIT)) < 0 && errno == EINTR) { }
@@ -460,6 +457,14 @@ int64_t Client::recvRaw(unsigned long size, bool all, char* target)
     return result;
 }
 
+std::size_t Client::takeAhead(char* into, std::size_t size)
+{
+    const std::size_t n = std::min(size, aheadAvailable());
+    std::memcpy(into, ahead.get() + aheadTaken, n);
+    aheadTaken += n;
+    return n;
+}
+
 int64_t Client::recvAhead(unsigned long size, bool all, char* target)
 {
     length = 0;
@@ -467,10 +472,7 @@ int64_t Client::recvAhead(unsigned long size, bool all, char* target)
     while (static_cast<unsigned long>(length) < size) {
         const unsigned long rest = size - static_cast<unsigned long>(length);
         if (aheadAvailable() > 0) {
-            const std::size_t n = std::min<std::size_t>(rest, aheadAvailable());
-            std::memcpy(target + length, ahead.get() + aheadTaken, n);
-            aheadTaken += n;
-            length += static_cast<int64_t>(n);
+            length += static_cast<int64_t>(takeAhead(target + length, rest));
             if (!all) {
                 break;
             }

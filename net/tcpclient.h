@@ -127,6 +127,8 @@ private:
     int64_t recvRaw(unsigned long size, bool all, char* target);
     int64_t recvAhead(unsigned long size, bool all, char* target);
     std::size_t aheadAvailable() const { return aheadEnd - aheadTaken; }
+    // Copies up to size bytes read ahead into `into`; returns how many.
+    std::size_t takeAhead(char* into, std::size_t size);
     int64_t sendSealed(const char* data, unsigned long size, int flags, PendingReader* reader);
     int64_t recvOpened(unsigned long size, bool all, char* target);
     // Reads what the socket has (without waiting) and opens the complete frames. >0: bytes read, 0: none

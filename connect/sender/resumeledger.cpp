@@ -188,12 +188,8 @@ bool ResumeLedger::confirmedUnchanged(const std::string& file, const FileState& 
 
 void ResumeLedger::confirm(const std::string& file, const FileState& state)
 {
-    // Only the file learns of a new confirmation: a run confirms each file once and asks before it sends,
-    // and a million remembered paths would cost the sender more than its whole selection.
-    const auto known = confirmed.find(file);
-    if (known != confirmed.end()) {
-        known->second = state;
-    }
+    // Only the file learns of a new confirmation: a run asks before it sends (and then forgets what it
+    // read), and a million remembered paths would cost the sender more than its whole selection.
     writeLine(entryLine(file, state));
 }
 

@@ -183,6 +183,18 @@ FileHeader readFileHeader(ScriptedReceiver& r)
     return bytes.size() == FileHeader::Size ? FileHeader::decode(bytes.data()) : FileHeader {};
 }
 
+// A receiver that stores every file without looking at it: result 0 for each, then the end mark.
+void acceptEveryFile(ScriptedReceiver& r)
+{
+    const TransferHeader th = readTransferHeader(r);
+    for (uint64_t i = 0; i < th.fileCount; ++i) {
+        r.readRaw(readFileHeader(r).size);
+        r.writeUnit(std::string(1, '\0'));
+    }
+    r.readUnit(2);
+    r.writeUnit("S0");
+}
+
 // What the scripted receiver saw of one file.
 struct SeenFile
 {
@@ -1153,15 +1165,7 @@ private slots:
             plan.files.push_back({f.toStdString(), recordedEach});
         }
         plan.selectedFileSize = selected;
-        open([&](ScriptedReceiver& r) {
-            const TransferHeader th = readTransferHeader(r);
-            for (uint64_t i = 0; i < th.fileCount; ++i) {
-                r.readRaw(readFileHeader(r).size);
-                r.writeUnit(std::string(1, '\0'));
-            }
-            r.readUnit(2);
-            r.writeUnit("S0");
-        });
+        open(acceptEveryFile);
         Recorder rec;
         runPlan(plan, rec);
         QVERIFY(!rec.percents.empty());
@@ -1185,15 +1189,7 @@ private slots:
         SendPlan plan;
         plan.files.push_back({f.toStdString(), Size});
         plan.selectedFileSize = Size;
-        open([&](ScriptedReceiver& r) {
-            const TransferHeader th = readTransferHeader(r);
-            for (uint64_t i = 0; i < th.fileCount; ++i) {
-                r.readRaw(readFileHeader(r).size);
-                r.writeUnit(std::string(1, '\0'));
-            }
-            r.readUnit(2);
-            r.writeUnit("S0");
-        });
+        open(acceptEveryFile);
         Recorder rec;
         runPlan(plan, rec);
         QCOMPARE(rec.itemCount(), std::size_t(1));
